@@ -1,0 +1,43 @@
+// Removal of a key together with everything below it, children first, for
+// the NT family, where one delete removes only a key without sub-keys.
+#pragma once
+
+#include "platform/registry_api.h"
+
+// Size of the name buffer of one removal level, in characters: the longest
+// key name (255) and its terminating NUL.
+constexpr DWORD REMOVAL_NAME_SIZE = 256;
+
+// Access asked for on each key to be removed.
+constexpr REGSAM REMOVAL_ACCESS = DELETE | KEY_ENUMERATE_SUB_KEYS;
+
+// Owns one open key and closes it once: by Close or, failing that, when it
+// goes out of scope.
+class KeyHolder {
+ public:
+  KeyHolder() = default;
+  KeyHolder(const KeyHolder&) = delete;
+  KeyHolder& operator=(const KeyHolder&) = delete;
+  virtual ~KeyHolder() { Close(); }
+
+  // The handle field itself, for an open call to fill.
+  HKEY* OutHandle() { return &heldKey; }
+  // The held key, or null when the holder is empty.
+  HKEY Key() const { return heldKey; }
+  // Closes the held key, if any; the holder is empty afterwards.
+  void Close() {
+    if (heldKey != nullptr) {
+      RegCloseKey(heldKey);
+      heldKey = nullptr;
+    }
+  }
+
+ private:
+  HKEY heldKey = nullptr;
+};
+
+// Removes the direct sub-key `name` of `parentKey` with everything below it,
+// each key after all of its sub-keys. `parentKey` stays open and unchanged.
+// Returns TRUE when the key is gone, FALSE when it (or part of its tree)
+// could not be removed.
+BOOL RemoveKeyTree(HKEY parentKey, const char* name);

@@ -1,0 +1,526 @@
+#include "emulation/emulated_registry.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace emulation {
+namespace {
+
+const char* const ROOT_NAMES[EmulatedRegistry::ROOT_COUNT] = {
+    "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS"};
+
+constexpr std::size_t MAX_NAME_LENGTH = 255;
+
+// Handle values: slot number and a 7-bit generation, so that a stale handle
+// to a reused slot is told apart; always below the predefined 0x80000000.
+constexpr ULONG_PTR SLOT_LIMIT = 1u << 22;
+
+int PredefinedIndex(HKEY key) {
+  const HKEY predefined[EmulatedRegistry::ROOT_COUNT] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,
+                                                         HKEY_LOCAL_MACHINE, HKEY_USERS};
+  for (int i = 0; i < EmulatedRegistry::ROOT_COUNT; ++i) {
+    if (key == predefined[i]) return i;
+  }
+  return -1;
+}
+
+bool IsRoot(const Key& key) {
+  return key.parent == nullptr;
+}
+
+}  // namespace
+
+const char* OperationName(Operation operation) {
+  switch (operation) {
+    case Operation::RegOpenKeyExA:
+      return "RegOpenKeyExA";
+    case Operation::RegCreateKeyExA:
+      return "RegCreateKeyExA";
+    case Operation::RegQueryInfoKeyA:
+      return "RegQueryInfoKeyA";
+    case Operation::RegEnumKeyExA:
+      return "RegEnumKeyExA";
+    case Operation::RegDeleteKeyA:
+      return "RegDeleteKeyA";
+    case Operation::RegCloseKey:
+      return "RegCloseKey";
+    case Operation::GetVersionExA:
+      return "GetVersionExA";
+  }
+  return "?";
+}
+
+const char* EmulatedRegistry::RootName(int index) {
+  return ROOT_NAMES[index];
+}
+
+EmulatedRegistry::EmulatedRegistry(Family family) : family_(family) {
+  for (int i = 0; i < ROOT_COUNT; ++i) {
+    roots_[i].name = ROOT_NAMES[i];
+  }
+}
+
+Key* EmulatedRegistry::AddKey(const std::string& path) {
+  const std::size_t rootEnd = path.find('\\');
+  const std::string rootName = path.substr(0, rootEnd);
+  Key* key = nullptr;
+  for (int i = 0; i < ROOT_COUNT; ++i) {
+    if (rootName == ROOT_NAMES[i]) key = &roots_[i];
+  }
+  if (key == nullptr) return nullptr;
+  std::size_t start = rootEnd;
+  while (start != std::string::npos) {
+    ++start;
+    const std::size_t end = path.find('\\', start);
+    const std::size_t length = (end == std::string::npos ? path.size() : end) - start;
+    if (length == 0 || length > MAX_NAME_LENGTH) return nullptr;
+    Key* next = FindSubKey(*key, path.data() + start, length);
+    key = next != nullptr ? next : NewKey(*key, path.data() + start, length);
+    start = end;
+  }
+  return key;
+}
+
+Key* EmulatedRegistry::NewKey(Key& parent, const char* name, std::size_t length) {
+  keys_.emplace_back();
+  Key& key = keys_.back();
+  key.name.assign(name, length);
+  LinkSubKey(parent, key);
+  return &key;
+}
+
+bool EmulatedRegistry::SetAllowedAccess(const std::string& path, REGSAM allowed) {
+  Key* key = FindKey(path);
+  if (key == nullptr) return false;
+  key->allowedAccess = allowed;
+  return true;
+}
+
+Key* EmulatedRegistry::FindKey(const std::string& path) const {
+  const std::size_t rootEnd = path.find('\\');
+  const std::string rootName = path.substr(0, rootEnd);
+  const Key* key = nullptr;
+  for (int i = 0; i < ROOT_COUNT; ++i) {
+    if (rootName == ROOT_NAMES[i]) key = &roots_[i];
+  }
+  if (key == nullptr) return nullptr;
+  std::size_t start = rootEnd;
+  while (start != std::string::npos && key != nullptr) {
+    ++start;
+    const std::size_t end = path.find('\\', start);
+    const std::size_t length = (end == std::string::npos ? path.size() : end) - start;
+    key = FindSubKey(*key, path.data() + start, length);
+    start = end;
+  }
+  return const_cast<Key*>(key);
+}
+
+std::string EmulatedRegistry::PathOf(const Key& key) const {
+  if (key.parent == nullptr) return key.name;
+  return PathOf(*key.parent) + "\\" + key.name;
+}
+
+std::vector<std::string> EmulatedRegistry::KeyPaths() const {
+  std::vector<std::string> paths;
+  struct Walker {
+    std::vector<std::string>& out;
+    void Visit(const Key& key, const std::string& path) {
+      ForEachSubKey(key, [&](const Key& child) {
+        const std::string childPath = path + "\\" + child.name;
+        out.push_back(childPath);
+        Visit(child, childPath);
+      });
+    }
+  };
+  Walker walker{paths};
+  for (const Key& root : roots_) {
+    walker.Visit(root, root.name);
+  }
+  return paths;
+}
+
+const Fault* EmulatedRegistry::BeginCall(Operation operation) {
+  if (callDelayMicroseconds_ != 0) {
+    std::this_thread::sleep_for(std::chrono::microseconds(callDelayMicroseconds_));
+  }
+  const std::uint64_t number = ++callCounts_[static_cast<int>(operation)];
+  for (const Fault& fault : faults_) {
+    if (fault.operation == operation && fault.callNumber == number) return &fault;
+  }
+  return nullptr;
+}
+
+EmulatedRegistry::Resolved EmulatedRegistry::ResolveHandle(HKEY key) const {
+  Resolved resolved;
+  const int root = PredefinedIndex(key);
+  if (root >= 0) {
+    // A predefined key is used with whatever rights its root grants.
+    resolved.key = const_cast<Key*>(&roots_[root]);
+    resolved.access = roots_[root].allowedAccess;
+    return resolved;
+  }
+  const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
+  const ULONG_PTR slot = ((value >> 2) & (SLOT_LIMIT - 1)) - 1;
+  const std::uint8_t generation = static_cast<std::uint8_t>((value >> 24) & 0x7F);
+  if (value == 0 || (value & 3) != 0 || value >= 0x80000000u || slot >= handles_.size() ||
+      !handles_[slot].open || handles_[slot].generation != generation) {
+    resolved.status = ERROR_INVALID_HANDLE;
+    return resolved;
+  }
+  resolved.key = handles_[slot].key;
+  resolved.access = handles_[slot].access;
+  if (resolved.key->removed) resolved.status = ERROR_KEY_DELETED;
+  return resolved;
+}
+
+HKEY EmulatedRegistry::NewHandle(Key* key, REGSAM access) {
+  std::uint32_t slot;
+  if (!freeHandles_.empty()) {
+    slot = freeHandles_.back();
+    freeHandles_.pop_back();
+  } else {
+    slot = static_cast<std::uint32_t>(handles_.size());
+    handles_.emplace_back();
+  }
+  HandleSlot& handle = handles_[slot];
+  handle.key = key;
+  handle.access = access;
+  handle.open = true;
+  handle.generation = static_cast<std::uint8_t>((handle.generation + 1) & 0x7F);
+  ++openHandles_;
+  const ULONG_PTR value =
+      (static_cast<ULONG_PTR>(handle.generation) << 24) | (static_cast<ULONG_PTR>(slot + 1) << 2);
+  return reinterpret_cast<HKEY>(value);
+}
+
+LONG EmulatedRegistry::Walk(Key* from, LPCSTR subKey, Key*& found) const {
+  found = from;
+  if (subKey == nullptr) return ERROR_SUCCESS;
+  const char* start = subKey;
+  while (*start != '\0') {
+    const char* end = std::strchr(start, '\\');
+    const std::size_t length = end == nullptr ? std::strlen(start) : std::size_t(end - start);
+    if (length == 0 || length > MAX_NAME_LENGTH) return ERROR_INVALID_PARAMETER;
+    found = FindSubKey(*found, start, length);
+    if (found == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (end == nullptr) break;
+    start = end + 1;
+  }
+  return ERROR_SUCCESS;
+}
+
+void EmulatedRegistry::RemoveTree(Key& key) {
+  UnlinkSubKey(key);
+  // The removed keys keep their names and parents, so that handles still
+  // open on them can answer ERROR_KEY_DELETED; they are no longer reachable.
+  struct Marker {
+    static void Mark(Key& node) {
+      node.removed = true;
+      ForEachSubKey(node, [](const Key& child) { Mark(const_cast<Key&>(child)); });
+    }
+  };
+  Marker::Mark(key);
+}
+
+void EmulatedRegistry::Record(Operation operation, HKEY key, const char* name, DWORD index,
+                              LONG status) {
+  if (!traceEnabled_) return;
+  const Resolved resolved = ResolveHandle(key);
+  trace_.push_back(TraceEntry{operation, resolved.key != nullptr ? PathOf(*resolved.key) : "",
+                              name != nullptr ? name : "", index, status});
+}
+
+LONG EmulatedRegistry::OpenKey(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  LONG status = ERROR_SUCCESS;
+  if (const Fault* fault = BeginCall(Operation::RegOpenKeyExA)) {
+    status = fault->status;
+  } else if (result == nullptr) {
+    status = ERROR_INVALID_PARAMETER;
+  } else {
+    const Resolved parent = ResolveHandle(key);
+    Key* target = nullptr;
+    status = parent.status != ERROR_SUCCESS ? parent.status : Walk(parent.key, subKey, target);
+    if (status == ERROR_SUCCESS && (access & ~target->allowedAccess) != 0) {
+      status = ERROR_ACCESS_DENIED;
+    }
+    if (status == ERROR_SUCCESS) *result = NewHandle(target, access);
+  }
+  Record(Operation::RegOpenKeyExA, key, subKey, 0, status);
+  return status;
+}
+
+LONG EmulatedRegistry::CreateKey(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access,
+                                 LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+  LONG status = ERROR_SUCCESS;
+  if (const Fault* fault = BeginCall(Operation::RegCreateKeyExA)) {
+    status = fault->status;
+  } else if (result == nullptr || subKey == nullptr) {
+    status = ERROR_INVALID_PARAMETER;
+  } else {
+    const Resolved parent = ResolveHandle(key);
+    status = parent.status;
+    Key* target = parent.key;
+    bool created = false;
+    for (const char* start = subKey; status == ERROR_SUCCESS && *start != '\0';) {
+      const char* end = std::strchr(start, '\\');
+      const std::size_t length = end == nullptr ? std::strlen(start) : std::size_t(end - start);
+      if (length == 0 || length > MAX_NAME_LENGTH) {
+        status = ERROR_INVALID_PARAMETER;
+        break;
+      }
+      Key* next = FindSubKey(*target, start, length);
+      if (next == nullptr) {
+        // Creating needs the right to add sub-keys: on the handle for the
+        // first level, on the key above for any level below a new one.
+        const REGSAM held = target == parent.key ? parent.access : target->allowedAccess;
+        if ((held & KEY_CREATE_SUB_KEY) == 0) {
+          status = ERROR_ACCESS_DENIED;
+          break;
+        }
+        next = NewKey(*target, start, length);
+        created = true;
+      }
+      target = next;
+      start = end == nullptr ? start + length : end + 1;
+    }
+    if (status == ERROR_SUCCESS && (access & ~target->allowedAccess) != 0) {
+      status = ERROR_ACCESS_DENIED;
+    }
+    if (status == ERROR_SUCCESS) {
+      *result = NewHandle(target, access);
+      if (disposition != nullptr) {
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+      }
+    }
+  }
+  Record(Operation::RegCreateKeyExA, key, subKey, 0, status);
+  return status;
+}
+
+LONG EmulatedRegistry::QueryInfoKey(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD,
+                                    LPDWORD subKeys, LPDWORD maxSubKeyLength,
+                                    LPDWORD maxClassLength, LPDWORD values,
+                                    LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                                    LPDWORD securityDescriptorSize, PFILETIME lastWriteTime) {
+  LONG status = ERROR_SUCCESS;
+  const Resolved resolved = ResolveHandle(key);
+  if (const Fault* fault = BeginCall(Operation::RegQueryInfoKeyA)) {
+    status = fault->status;
+  } else if (resolved.status != ERROR_SUCCESS) {
+    status = resolved.status;
+  } else if ((resolved.access & KEY_QUERY_VALUE) == 0) {
+    status = ERROR_ACCESS_DENIED;
+  } else if (keyClass != nullptr && (classSize == nullptr || *classSize < 1)) {
+    // The emulated keys have no class: an empty one needs room for its NUL.
+    status = ERROR_MORE_DATA;
+  } else {
+    if (keyClass != nullptr) keyClass[0] = '\0';
+    if (classSize != nullptr) *classSize = 0;
+    const Key& target = *resolved.key;
+    if (subKeys != nullptr) *subKeys = SubKeyCount(target);
+    if (maxSubKeyLength != nullptr) {
+      DWORD longest = 0;
+      ForEachSubKey(target, [&](const Key& child) {
+        if (child.name.size() > longest) longest = static_cast<DWORD>(child.name.size());
+      });
+      *maxSubKeyLength = longest;
+    }
+    if (maxClassLength != nullptr) *maxClassLength = 0;
+    if (values != nullptr) *values = 0;
+    if (maxValueNameLength != nullptr) *maxValueNameLength = 0;
+    if (maxValueLength != nullptr) *maxValueLength = 0;
+    if (securityDescriptorSize != nullptr) *securityDescriptorSize = 0;
+    if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
+  }
+  Record(Operation::RegQueryInfoKeyA, key, nullptr, 0, status);
+  return status;
+}
+
+LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD,
+                               LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime) {
+  LONG status = ERROR_SUCCESS;
+  const Resolved resolved = ResolveHandle(key);
+  const Fault* fault = BeginCall(Operation::RegEnumKeyExA);
+  if (fault != nullptr && fault->action == FaultAction::RemoveEntryFirst &&
+      resolved.status == ERROR_SUCCESS) {
+    if (Key* entry = SubKeyAt(*resolved.key, index)) RemoveTree(*entry);
+    fault = nullptr;
+  }
+  const Key* entry = nullptr;
+  if (fault != nullptr) {
+    status = fault->status;
+  } else if (resolved.status != ERROR_SUCCESS) {
+    status = resolved.status;
+  } else if ((resolved.access & KEY_ENUMERATE_SUB_KEYS) == 0) {
+    status = ERROR_ACCESS_DENIED;
+  } else if (name == nullptr || nameSize == nullptr ||
+             (keyClass != nullptr && classSize == nullptr)) {
+    status = ERROR_INVALID_PARAMETER;
+  } else if ((entry = SubKeyAt(*resolved.key, index)) == nullptr) {
+    status = ERROR_NO_MORE_ITEMS;
+  } else if (entry->name.size() + 1 > *nameSize || (keyClass != nullptr && *classSize < 1)) {
+    // Sizes count characters with the NUL on the way in; the name (and the
+    // empty class) must fit whole, or nothing usable is delivered.
+    status = ERROR_MORE_DATA;
+  } else {
+    std::memcpy(name, entry->name.c_str(), entry->name.size() + 1);
+    *nameSize = static_cast<DWORD>(entry->name.size());
+    if (keyClass != nullptr) {
+      keyClass[0] = '\0';
+      *classSize = 0;
+    }
+    if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
+  }
+  Record(Operation::RegEnumKeyExA, key, status == ERROR_SUCCESS ? name : nullptr, index, status);
+  return status;
+}
+
+LONG EmulatedRegistry::DeleteKey(HKEY key, LPCSTR subKey) {
+  LONG status = ERROR_SUCCESS;
+  if (const Fault* fault = BeginCall(Operation::RegDeleteKeyA)) {
+    status = fault->status;
+  } else if (subKey == nullptr) {
+    status = ERROR_INVALID_PARAMETER;
+  } else {
+    const Resolved parent = ResolveHandle(key);
+    Key* target = nullptr;
+    status = parent.status != ERROR_SUCCESS ? parent.status : Walk(parent.key, subKey, target);
+    if (status == ERROR_SUCCESS) {
+      if (IsRoot(*target) || (target->allowedAccess & DELETE) == 0) {
+        status = ERROR_ACCESS_DENIED;
+      } else if (family_ == Family::Nt && SubKeyCount(*target) != 0) {
+        // The NT family removes only a key without sub-keys.
+        status = ERROR_ACCESS_DENIED;
+      } else {
+        RemoveTree(*target);
+      }
+    }
+  }
+  Record(Operation::RegDeleteKeyA, key, subKey, 0, status);
+  return status;
+}
+
+LONG EmulatedRegistry::CloseKey(HKEY key) {
+  const Fault* fault = BeginCall(Operation::RegCloseKey);
+  // Recorded before the handle goes, so the trace can name its key.
+  const Resolved resolved = ResolveHandle(key);
+  LONG status = ERROR_SUCCESS;
+  if (PredefinedIndex(key) < 0) {
+    if (resolved.key == nullptr) {
+      status = ERROR_INVALID_HANDLE;
+    } else {
+      const ULONG_PTR slot = ((reinterpret_cast<ULONG_PTR>(key) >> 2) & (SLOT_LIMIT - 1)) - 1;
+      handles_[slot].open = false;
+      handles_[slot].key = nullptr;
+      freeHandles_.push_back(static_cast<std::uint32_t>(slot));
+      --openHandles_;
+    }
+  }
+  // An injected failure changes only the status: the handle is released all
+  // the same, as a close always releases a valid handle.
+  if (fault != nullptr) status = fault->status;
+  if (traceEnabled_) {
+    trace_.push_back(TraceEntry{Operation::RegCloseKey,
+                                resolved.key != nullptr ? PathOf(*resolved.key) : "", "", 0,
+                                status});
+  }
+  return status;
+}
+
+BOOL EmulatedRegistry::GetVersion(LPOSVERSIONINFOA info) {
+  BOOL result = FALSE;
+  if (BeginCall(Operation::GetVersionExA) == nullptr && info != nullptr &&
+      (info->dwOSVersionInfoSize == 148 || info->dwOSVersionInfoSize == 156)) {
+    const DWORD size = info->dwOSVersionInfoSize;
+    std::memset(info, 0, size);
+    info->dwOSVersionInfoSize = size;
+    if (family_ == Family::Nt) {
+      info->dwMajorVersion = 5;
+      info->dwMinorVersion = 1;
+      info->dwBuildNumber = 2600;
+      info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+      std::strcpy(info->szCSDVersion, "Service Pack 3");
+    } else {
+      info->dwMajorVersion = 4;
+      info->dwMinorVersion = 10;
+      info->dwBuildNumber = 2222;
+      info->dwPlatformId = VER_PLATFORM_WIN32_WINDOWS;
+      std::strcpy(info->szCSDVersion, " A ");
+    }
+    result = TRUE;
+  }
+  if (traceEnabled_) {
+    trace_.push_back(TraceEntry{Operation::GetVersionExA, "", "", 0, result ? 0 : 1});
+  }
+  return result;
+}
+
+namespace {
+EmulatedRegistry* activeRegistry = nullptr;
+}
+
+void SetActiveRegistry(EmulatedRegistry* registry) {
+  activeRegistry = registry;
+}
+EmulatedRegistry* ActiveRegistry() {
+  return activeRegistry;
+}
+
+}  // namespace emulation
+
+// The seven operations, as the cleaner calls them.
+using emulation::ActiveRegistry;
+
+extern "C" {
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                          PHKEY phkResult) {
+  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
+  return ActiveRegistry()->OpenKey(hKey, lpSubKey, ulOptions, samDesired, phkResult);
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                            DWORD dwOptions, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                            LPDWORD lpdwDisposition) {
+  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
+  return ActiveRegistry()->CreateKey(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
+                                     lpSecurityAttributes, phkResult, lpdwDisposition);
+}
+
+LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                             LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                             LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
+                             LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                             PFILETIME lpftLastWriteTime) {
+  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
+  return ActiveRegistry()->QueryInfoKey(
+      hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen,
+      lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime);
+}
+
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                          PFILETIME lpftLastWriteTime) {
+  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
+  return ActiveRegistry()->EnumKey(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
+                                   lpcchClass, lpftLastWriteTime);
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
+  return ActiveRegistry()->DeleteKey(hKey, lpSubKey);
+}
+
+LONG WINAPI RegCloseKey(HKEY hKey) {
+  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
+  return ActiveRegistry()->CloseKey(hKey);
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
+  if (ActiveRegistry() == nullptr) return FALSE;
+  return ActiveRegistry()->GetVersion(lpVersionInformation);
+}
+
+}  // extern "C"

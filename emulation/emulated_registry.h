@@ -1,0 +1,176 @@
+// An emulated Windows registry: four independent root trees behind the seven
+// registry and version operations, with the contracts Windows gives them.
+//
+// It is also a test instrument. A case is set up as plain data: keys by path,
+// the rights each key grants, the platform family, and faults that make a
+// chosen call of a chosen operation fail. Afterwards a test reads the keys
+// that remain, the calls that were made and the handles still open.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "emulation/key_tree.h"
+#include "platform/registry_api.h"
+
+namespace emulation {
+
+enum class Family { Nt, Windows9x };
+
+enum class Operation {
+  RegOpenKeyExA,
+  RegCreateKeyExA,
+  RegQueryInfoKeyA,
+  RegEnumKeyExA,
+  RegDeleteKeyA,
+  RegCloseKey,
+  GetVersionExA,
+};
+constexpr int OPERATION_COUNT = 7;
+const char* OperationName(Operation operation);
+
+enum class FaultAction {
+  // The call does nothing and returns the fault's status (GetVersionExA
+  // returns FALSE).
+  FailCall,
+  // Only for RegEnumKeyExA: someone else removes the sub-key at the index
+  // asked for, with its subtree, just before the call runs as usual.
+  RemoveEntryFirst,
+};
+
+struct Fault {
+  Operation operation;
+  // Counted from 1 over the calls of that operation.
+  std::uint64_t callNumber;
+  LONG status = ERROR_ACCESS_DENIED;
+  FaultAction action = FaultAction::FailCall;
+};
+
+struct TraceEntry {
+  Operation operation;
+  // Full path of the key the handle argument names ("" when invalid).
+  std::string keyPath;
+  // The sub-key name passed, or for RegEnumKeyExA the name delivered.
+  std::string name;
+  DWORD index;
+  LONG status;
+};
+
+// Disposition values of RegCreateKeyExA.
+constexpr DWORD REG_CREATED_NEW_KEY = 1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+class EmulatedRegistry {
+ public:
+  explicit EmulatedRegistry(Family family = Family::Nt);
+  EmulatedRegistry(const EmulatedRegistry&) = delete;
+  EmulatedRegistry& operator=(const EmulatedRegistry&) = delete;
+
+  // ---- Setting up a case ----
+
+  // Adds the key at `path` ("HKEY_CURRENT_USER\Software\Foo"), with any
+  // missing keys above it. Returns the key, or null for a path that names no
+  // root key or holds an empty name or one over 255 bytes.
+  Key* AddKey(const std::string& path);
+  void SetFamily(Family family) { family_ = family; }
+  Family GetFamily() const { return family_; }
+  // Limits the rights the key at `path` grants; false when there is none.
+  bool SetAllowedAccess(const std::string& path, REGSAM allowed);
+  void AddFault(const Fault& fault) { faults_.push_back(fault); }
+  void EnableTrace(bool enabled) { traceEnabled_ = enabled; }
+  // Sleeps this long in every call, to make a run slow enough to watch.
+  void SetCallDelayMicroseconds(unsigned delay) { callDelayMicroseconds_ = delay; }
+
+  // ---- Reading a case back ----
+
+  // The key at `path`, or null when it does not exist (now).
+  Key* FindKey(const std::string& path) const;
+  bool Exists(const std::string& path) const { return FindKey(path) != nullptr; }
+  // Full paths of every key below the four roots, depth first, each parent
+  // before its sub-keys, sub-keys in enumeration order.
+  std::vector<std::string> KeyPaths() const;
+  std::string PathOf(const Key& key) const;
+  std::size_t OpenHandleCount() const { return openHandles_; }
+  std::uint64_t CallCount(Operation operation) const {
+    return callCounts_[static_cast<int>(operation)];
+  }
+  const std::vector<TraceEntry>& Trace() const { return trace_; }
+  // Every key ever added, removed ones included.
+  const std::deque<Key>& AllKeys() const { return keys_; }
+  Key& RootKey(int index) { return roots_[index]; }
+  const Key& RootKey(int index) const { return roots_[index]; }
+  static constexpr int ROOT_COUNT = 4;
+  static const char* RootName(int index);
+
+  // ---- The operations, with the Windows contracts ----
+
+  LONG OpenKey(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+  LONG CreateKey(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                 REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
+  LONG QueryInfoKey(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved, LPDWORD subKeys,
+                    LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                    LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                    LPDWORD securityDescriptorSize, PFILETIME lastWriteTime);
+  LONG EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+               LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime);
+  LONG DeleteKey(HKEY key, LPCSTR subKey);
+  LONG CloseKey(HKEY key);
+  BOOL GetVersion(LPOSVERSIONINFOA info);
+
+ private:
+  struct HandleSlot {
+    Key* key = nullptr;
+    REGSAM access = 0;
+    std::uint8_t generation = 0;
+    bool open = false;
+  };
+  struct Resolved {
+    Key* key = nullptr;
+    REGSAM access = 0;
+    LONG status = ERROR_SUCCESS;
+  };
+
+  // Counts the call and tells whether a fault applies to it.
+  const Fault* BeginCall(Operation operation);
+  Resolved ResolveHandle(HKEY key) const;
+  // Walks `subKey` (a name or a path of names) from `from`.
+  LONG Walk(Key* from, LPCSTR subKey, Key*& found) const;
+  HKEY NewHandle(Key* key, REGSAM access);
+  Key* NewKey(Key& parent, const char* name, std::size_t length);
+  void RemoveTree(Key& key);
+  void Record(Operation operation, HKEY key, const char* name, DWORD index, LONG status);
+
+  Family family_;
+  Key roots_[ROOT_COUNT];
+  std::deque<Key> keys_;
+  std::vector<HandleSlot> handles_;
+  std::vector<std::uint32_t> freeHandles_;
+  std::size_t openHandles_ = 0;
+  std::vector<Fault> faults_;
+  std::uint64_t callCounts_[OPERATION_COUNT] = {};
+  bool traceEnabled_ = false;
+  std::vector<TraceEntry> trace_;
+  unsigned callDelayMicroseconds_ = 0;
+};
+
+// The registry that the seven operations of this process reach.
+void SetActiveRegistry(EmulatedRegistry* registry);
+EmulatedRegistry* ActiveRegistry();
+
+// Makes `registry` the active one for the scope's lifetime.
+class ActiveRegistryScope {
+ public:
+  explicit ActiveRegistryScope(EmulatedRegistry& registry) : previous_(ActiveRegistry()) {
+    SetActiveRegistry(&registry);
+  }
+  ~ActiveRegistryScope() { SetActiveRegistry(previous_); }
+  ActiveRegistryScope(const ActiveRegistryScope&) = delete;
+  ActiveRegistryScope& operator=(const ActiveRegistryScope&) = delete;
+
+ private:
+  EmulatedRegistry* previous_;
+};
+
+}  // namespace emulation

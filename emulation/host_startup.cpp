@@ -1,0 +1,153 @@
+// Sets up the emulated registry for the host build of the tool, before the
+// tool's own main runs, and writes the store back after it returns.
+//
+//   EMULATED_REGISTRY=path.reg  load that registry export, write what remains
+//                               back to it (atomically) after the run;
+//                               unset: an embedded sample, nothing written
+//   EMULATED_PLATFORM=nt|9x     the Windows family to behave as (default nt)
+//   EMULATED_CALL_DELAY_US=n    sleep n microseconds in every registry call
+//
+// A store that cannot be read or parsed ends the process with status 2 and a
+// message on standard error, before the tool writes anything.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "emulation/emulated_registry.h"
+#include "emulation/reg_file.h"
+#include "emulation/sample_registry.h"
+#include "emulation/store_file.h"
+#include "emulation/text_output.h"
+
+namespace emulation {
+namespace {
+
+constexpr int SETUP_FAILURE_STATUS = 2;
+
+struct HostState {
+  EmulatedRegistry registry;
+  std::string storePath;
+  std::string storeText;
+  RegDocument document;
+  DescriptorSink standardOutput{STDOUT_FILENO};
+};
+
+HostState& State() {
+  static HostState state;
+  return state;
+}
+
+[[noreturn]] void FailSetup(const std::string& message) {
+  std::fprintf(stderr, "tolvanik: %s\n", message.c_str());
+  std::exit(SETUP_FAILURE_STATUS);
+}
+
+// A closed standard descriptor would be handed to the next file opened, and
+// the tool's output would land in the store. Hold each closed one with a
+// read-only /dev/null: writes to it still fail, as they did.
+void HoldClosedDescriptors() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    if (::fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) {
+      ::open("/dev/null", O_RDONLY);
+    }
+  }
+}
+
+void ReportSampleRun(const EmulatedRegistry& registry) {
+  std::vector<std::string> removed;
+  std::size_t removedKeys = 0;
+  for (const Key& key : registry.AllKeys()) {
+    if (!key.removed) continue;
+    ++removedKeys;
+    if (!key.parent->removed) removed.push_back(registry.PathOf(key));
+  }
+  std::sort(removed.begin(), removed.end());
+  std::fprintf(stderr,
+               "\n[emulated registry: embedded sample, %zu keys, %s family; nothing is saved]\n"
+               "[removed %zu keys in %zu trees:]\n",
+               registry.AllKeys().size(), registry.GetFamily() == Family::Nt ? "NT" : "95/98/Me",
+               removedKeys, removed.size());
+  for (const std::string& path : removed) {
+    std::fprintf(stderr, "[  %s]\n", path.c_str());
+  }
+}
+
+void FinishRun() {
+  // The text stream passes its bytes to the state's descriptor sink; pass
+  // everything on while that sink still exists.
+  std::fflush(stdout);
+  HostState& state = State();
+  if (state.storePath.empty()) {
+    ReportSampleRun(state.registry);
+    return;
+  }
+  const std::string text = RenderRegFile(state.document, state.registry);
+  if (text == state.storeText) return;
+  std::string error;
+  if (!ReplaceFileAtomically(state.storePath, text, error)) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tolvanik: cannot write %s back: %s\n", state.storePath.c_str(),
+                 error.c_str());
+    std::_Exit(SETUP_FAILURE_STATUS);
+  }
+}
+
+struct HostStartup {
+  HostStartup() {
+    HoldClosedDescriptors();
+    HostState& state = State();
+
+    const char* platform = std::getenv("EMULATED_PLATFORM");
+    const std::string family = platform != nullptr ? platform : "";
+    if (family.empty() || family == "nt") {
+      state.registry.SetFamily(Family::Nt);
+    } else if (family == "9x") {
+      state.registry.SetFamily(Family::Windows9x);
+    } else {
+      FailSetup("EMULATED_PLATFORM is \"" + family + "\"; it must be nt or 9x");
+    }
+
+    if (const char* delay = std::getenv("EMULATED_CALL_DELAY_US")) {
+      char* end = nullptr;
+      const unsigned long value = std::strtoul(delay, &end, 10);
+      if (*delay == '\0' || *end != '\0' || value > 1000000) {
+        FailSetup(std::string("EMULATED_CALL_DELAY_US is \"") + delay +
+                  "\"; it must be a number of microseconds up to 1000000");
+      }
+      state.registry.SetCallDelayMicroseconds(static_cast<unsigned>(value));
+    }
+
+    const char* store = std::getenv("EMULATED_REGISTRY");
+    if (store != nullptr && *store != '\0') {
+      state.storePath = store;
+      std::string error;
+      if (!ReadWholeFile(state.storePath, state.storeText, error)) {
+        FailSetup("cannot read " + state.storePath + ": " + error);
+      }
+      RegFileError parseError;
+      if (!ParseRegFile(state.storeText, state.registry, state.document, parseError)) {
+        FailSetup(state.storePath + ":" + std::to_string(parseError.line) + ": " +
+                  parseError.message);
+      }
+    } else {
+      BuildSampleRegistry(state.registry);
+    }
+    SetActiveRegistry(&state.registry);
+
+    if (std::FILE* text = OpenTextStream(state.standardOutput, ::isatty(STDOUT_FILENO) == 1)) {
+      stdout = text;
+    }
+    std::atexit(FinishRun);
+  }
+};
+
+const HostStartup hostStartup;
+
+}  // namespace
+}  // namespace emulation

@@ -1,0 +1,184 @@
+#include "emulation/reg_file.h"
+
+#include <functional>
+#include <unordered_set>
+
+namespace emulation {
+namespace {
+
+constexpr std::size_t MAX_DEPTH = 512;
+constexpr std::size_t MAX_NAME_LENGTH = 255;
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Drops the line ending (LF or CR LF) and any blanks before it.
+std::string TrimEnd(const std::string& line) {
+  std::size_t end = line.size();
+  while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r' || IsBlank(line[end - 1]))) {
+    --end;
+  }
+  return line.substr(0, end);
+}
+
+bool ParseSectionHeader(const std::string& content, EmulatedRegistry& registry, const Key*& key,
+                        std::string& message) {
+  if (content.size() > 1 && content[1] == '-') {
+    message = "key removal entries (\"[-...]\") are not supported in a store file";
+    return false;
+  }
+  const std::size_t close = content.rfind(']');
+  if (close == std::string::npos || close == 1) {
+    message = "section header without a closing ']' or without a key path";
+    return false;
+  }
+  const std::string path = content.substr(1, close - 1);
+  const std::string rootName = path.substr(0, path.find('\\'));
+  bool knownRoot = false;
+  for (int i = 0; i < EmulatedRegistry::ROOT_COUNT; ++i) {
+    knownRoot = knownRoot || rootName == EmulatedRegistry::RootName(i);
+  }
+  if (!knownRoot) {
+    message = "unknown root key \"" + rootName +
+              "\": a store holds keys under HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
+              "HKEY_LOCAL_MACHINE and HKEY_USERS";
+    return false;
+  }
+  std::size_t depth = 0;
+  std::size_t start = rootName.size();
+  while (start < path.size()) {
+    ++start;
+    std::size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    if (end == start) {
+      message = "empty key name in path \"" + path + "\"";
+      return false;
+    }
+    if (end - start > MAX_NAME_LENGTH) {
+      message = "key name of " + std::to_string(end - start) + " bytes; the longest is 255";
+      return false;
+    }
+    if (++depth > MAX_DEPTH) {
+      message = "key path deeper than 512 levels";
+      return false;
+    }
+    start = end;
+  }
+  key = registry.AddKey(path);
+  return true;
+}
+
+}  // namespace
+
+bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocument& document,
+                  RegFileError& error) {
+  document = RegDocument();
+  std::size_t position = 0;
+  if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) {
+    error = {1, "UTF-16 text is not supported; save the export as REGEDIT4 (8-bit)"};
+    return false;
+  }
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) position = 3;
+
+  std::size_t lineNumber = 0;
+  bool continued = false;
+  std::string* current = &document.preamble;
+  current->append(text, 0, position);
+  while (position < text.size()) {
+    const std::size_t end = text.find('\n', position);
+    const std::size_t next = end == std::string::npos ? text.size() : end + 1;
+    const std::string line = text.substr(position, next - position);
+    position = next;
+    ++lineNumber;
+    const std::string content = TrimEnd(line);
+    std::size_t first = 0;
+    while (first < content.size() && IsBlank(content[first])) ++first;
+
+    if (lineNumber == 1) {
+      if (content != "REGEDIT4" && content != "Windows Registry Editor Version 5.00") {
+        error = {1,
+                 "not a registry export: the first line must be \"REGEDIT4\" or "
+                 "\"Windows Registry Editor Version 5.00\""};
+        return false;
+      }
+      if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
+        document.lineEnding = "\r\n";
+      } else if (!line.empty() && line.back() == '\n') {
+        document.lineEnding = "\n";
+      }
+    } else if (continued) {
+      continued = !content.empty() && content.back() == '\\';
+    } else if (first == content.size() || content[first] == ';') {
+      // Blank lines and comments stay where they are.
+    } else if (content[first] == '[' && first == 0) {
+      RegSection section;
+      std::string message;
+      if (!ParseSectionHeader(content, registry, section.key, message)) {
+        error = {lineNumber, message};
+        return false;
+      }
+      document.sections.push_back(section);
+      current = &document.sections.back().text;
+    } else if (current != &document.preamble && (content[first] == '"' || content[first] == '@')) {
+      continued = content.back() == '\\';
+    } else {
+      error = {lineNumber, current == &document.preamble
+                               ? "expected a [HKEY_...] section header before any value"
+                               : "expected a value line (\"name\"=... or @=...) or a "
+                                 "[HKEY_...] section header"};
+      return false;
+    }
+    current->append(line);
+  }
+  if (lineNumber == 0) {
+    error = {1,
+             "empty file: the first line must be \"REGEDIT4\" or "
+             "\"Windows Registry Editor Version 5.00\""};
+    return false;
+  }
+  if (continued) {
+    error = {lineNumber, "the last value line ends in a continuation '\\'"};
+    return false;
+  }
+  return true;
+}
+
+std::string RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry) {
+  std::unordered_set<const Key*> covered;
+  auto cover = [&covered](const Key* key) {
+    for (; key != nullptr && covered.insert(key).second; key = key->parent) {
+    }
+  };
+  for (const RegSection& section : document.sections) {
+    if (!section.key->removed) cover(section.key);
+  }
+
+  std::string out = document.preamble;
+  auto addEmptySection = [&](const Key& key) {
+    out += "[" + registry.PathOf(key) + "]" + document.lineEnding + document.lineEnding;
+    cover(&key);
+  };
+  for (const RegSection& section : document.sections) {
+    if (!section.key->removed) {
+      out += section.text;
+      continue;
+    }
+    const Key* kept = section.key->parent;
+    while (kept->removed) kept = kept->parent;
+    if (kept->parent != nullptr && covered.count(kept) == 0) addEmptySection(*kept);
+  }
+
+  // Keys that no section names at all, such as keys created since the file
+  // was read: each one that has no listed key below it gets a section.
+  std::function<void(const Key&)> visit = [&](const Key& key) {
+    ForEachSubKey(key, [&](const Key& child) { visit(child); });
+    if (key.parent != nullptr && covered.count(&key) == 0) addEmptySection(key);
+  };
+  for (int i = 0; i < EmulatedRegistry::ROOT_COUNT; ++i) {
+    visit(registry.RootKey(i));
+  }
+  return out;
+}
+
+}  // namespace emulation

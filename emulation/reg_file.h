@@ -1,0 +1,50 @@
+// Registry export files ("REGEDIT4" and "Windows Registry Editor Version
+// 5.00" headers, 8-bit text) as the store of the emulated registry.
+//
+// A file is kept as it was read: its header and every section, a section
+// being a "[HKEY_...\path]" line with all the lines up to the next one,
+// byte for byte. Writing it back leaves out the sections of keys that were
+// removed and changes nothing else.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "emulation/emulated_registry.h"
+
+namespace emulation {
+
+struct RegSection {
+  // The key the section's header names.
+  const Key* key = nullptr;
+  // The header line and every line up to the next header, as read.
+  std::string text;
+};
+
+struct RegDocument {
+  // The header line and whatever stands before the first section.
+  std::string preamble;
+  std::vector<RegSection> sections;
+  // The line ending of the header line, used for any section added.
+  std::string lineEnding = "\r\n";
+};
+
+struct RegFileError {
+  std::size_t line = 0;
+  std::string message;
+};
+
+// Reads `text` into `document` and adds every key it names to `registry`.
+// Returns false, with the line and a message in `error`, when the text is not
+// a registry export this store can keep.
+bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocument& document,
+                  RegFileError& error);
+
+// The file as it stands after the registry changed: every section of a key
+// that still exists, verbatim and in its place. A key still there that only
+// removed sections named (as the parent in their paths) gets an empty section
+// of its own in the first such place, and a key created since the file was
+// read gets one at the end, so that no key that exists is lost.
+std::string RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry);
+
+}  // namespace emulation

@@ -1,0 +1,273 @@
+// The emulated registry keeps the Windows contracts the tool relies on.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "emulation/emulated_registry.h"
+#include "tests/support/tool_run.h"
+
+namespace {
+
+using emulation::ActiveRegistryScope;
+using emulation::EmulatedRegistry;
+using emulation::Family;
+using emulation::Operation;
+using Paths = std::vector<std::string>;
+
+class Contracts : public testing::Test {
+ protected:
+  Contracts() : active_(registry) {}
+
+  HKEY Open(HKEY parent, const char* name, REGSAM access = KEY_ALL_ACCESS) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(parent, name, 0, access, &key), ERROR_SUCCESS) << name;
+    return key;
+  }
+
+  std::vector<std::string> Enumerate(HKEY key) {
+    std::vector<std::string> names;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+      DWORD size = sizeof name;
+      if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        break;
+      names.push_back(name);
+    }
+    return names;
+  }
+
+  EmulatedRegistry registry;
+
+ private:
+  ActiveRegistryScope active_;
+};
+
+TEST_F(Contracts, SubKeysEnumerateSortedByTheirUpperCasedNames) {
+  for (const char* name : {"b", "_x", "A", "[x", "a1", "\xE9t\xE9", "B2", "Z"}) {
+    registry.AddKey(std::string("HKEY_USERS\\") + name);
+  }
+  // Upper-cased, "_" (0x5F) and "[" (0x5B) sort after the letters.
+  EXPECT_EQ(Enumerate(HKEY_USERS), (Paths{"A", "a1", "b", "B2", "Z", "[x", "_x", "\xE9t\xE9"}));
+}
+
+TEST_F(Contracts, LookUpFoldsOnlyAsciiLetters) {
+  registry.AddKey("HKEY_USERS\\Caf\xC9");
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, "CAF\xC9", 0, KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, "caf\xE9", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  // Adding the same name in another case adds nothing.
+  registry.AddKey("HKEY_USERS\\CAF\xC9");
+  EXPECT_EQ(registry.KeyPaths(), (Paths{"HKEY_USERS\\Caf\xC9"}));
+}
+
+TEST_F(Contracts, EnumerationSizesGoInWithTheNulAndComeBackWithout) {
+  registry.AddKey("HKEY_USERS\\Name5");
+  char name[16];
+  std::memset(name, '#', sizeof name);
+  DWORD size = 5;  // no room for the NUL
+  EXPECT_EQ(RegEnumKeyExA(HKEY_USERS, 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(name[0], '#');
+  size = 6;
+  char keyClass[4];
+  DWORD classSize = sizeof keyClass;
+  FILETIME written;
+  EXPECT_EQ(RegEnumKeyExA(HKEY_USERS, 0, name, &size, nullptr, keyClass, &classSize, &written),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(name, "Name5");
+  EXPECT_EQ(size, 5u);
+  EXPECT_EQ(classSize, 0u);
+  size = 6;
+  classSize = 0;  // no room for the empty class's NUL either
+  EXPECT_EQ(RegEnumKeyExA(HKEY_USERS, 0, name, &size, nullptr, keyClass, &classSize, nullptr),
+            ERROR_MORE_DATA);
+  size = 6;
+  EXPECT_EQ(RegEnumKeyExA(HKEY_USERS, 1, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
+}
+
+TEST_F(Contracts, RemovingEntryIKeepsEveryLowerIndex) {
+  for (const char* name : {"A", "B", "C", "D"}) registry.AddKey(std::string("HKEY_USERS\\") + name);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, "C"), ERROR_SUCCESS);
+  EXPECT_EQ(Enumerate(HKEY_USERS), (Paths{"A", "B", "D"}));
+}
+
+TEST_F(Contracts, QueryInfoGivesTheSubKeyCountAndLongestName) {
+  registry.AddKey("HKEY_LOCAL_MACHINE\\Short");
+  registry.AddKey("HKEY_LOCAL_MACHINE\\Much Longer");
+  char keyClass[300];
+  DWORD classSize = sizeof keyClass;
+  DWORD count = 99, longest = 99;
+  EXPECT_EQ(RegQueryInfoKeyA(HKEY_LOCAL_MACHINE, keyClass, &classSize, nullptr, &count, &longest,
+                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(longest, 11u);
+  EXPECT_EQ(classSize, 0u);
+}
+
+TEST_F(Contracts, NullOrEmptyNameOpensANewHandleToTheKeyItself) {
+  HKEY first = Open(HKEY_CURRENT_USER, nullptr);
+  HKEY second = Open(HKEY_CURRENT_USER, "");
+  EXPECT_NE(first, second);
+  EXPECT_NE(first, HKEY_CURRENT_USER);
+  EXPECT_EQ(registry.OpenHandleCount(), 2u);
+  EXPECT_EQ(RegCloseKey(first), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(second), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(second), ERROR_INVALID_HANDLE);
+  // Closing a predefined key is harmless and counts nothing.
+  EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+  EXPECT_EQ(registry.OpenHandleCount(), 0u);
+}
+
+TEST_F(Contracts, OpenChecksTheRightsTheKeyGrants) {
+  registry.AddKey("HKEY_USERS\\Locked");
+  registry.SetAllowedAccess("HKEY_USERS\\Locked", KEY_READ);
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, "Locked", 0, KEY_ALL_ACCESS, &key), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(key, nullptr);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, "Missing", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  key = Open(HKEY_USERS, "Locked", KEY_READ);
+  // Enumerating needs KEY_ENUMERATE_SUB_KEYS on the handle.
+  HKEY queryOnly = Open(HKEY_USERS, "Locked", KEY_QUERY_VALUE);
+  char name[8];
+  DWORD size = sizeof name;
+  EXPECT_EQ(RegEnumKeyExA(queryOnly, 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_ACCESS_DENIED);
+  RegCloseKey(queryOnly);
+  RegCloseKey(key);
+}
+
+TEST_F(Contracts, CreateOpensAnExistingKeyOrCreatesWithTheRightToDoSo) {
+  registry.AddKey("HKEY_USERS\\There");
+  HKEY parent = Open(HKEY_USERS, nullptr, KEY_READ);
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  EXPECT_EQ(RegCreateKeyExA(parent, "There", 0, nullptr, 0, KEY_READ, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, emulation::REG_OPENED_EXISTING_KEY);
+  RegCloseKey(key);
+  key = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(parent, "New", 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
+            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(key, nullptr);
+  RegCloseKey(parent);
+  parent = Open(HKEY_USERS, nullptr);
+  EXPECT_EQ(
+      RegCreateKeyExA(parent, "New\\Deeper", 0, nullptr, 0, KEY_READ, nullptr, &key, &disposition),
+      ERROR_SUCCESS);
+  EXPECT_EQ(disposition, emulation::REG_CREATED_NEW_KEY);
+  EXPECT_TRUE(registry.Exists("HKEY_USERS\\New\\Deeper"));
+  RegCloseKey(key);
+  RegCloseKey(parent);
+}
+
+TEST_F(Contracts, DeleteOnTheNtFamilyRefusesAKeyWithSubKeys) {
+  registry.AddKey("HKEY_USERS\\K\\Child");
+  EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, "K"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, "K\\Child"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, "k"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, "K"), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(registry.KeyPaths().empty());
+}
+
+TEST_F(Contracts, DeleteOnTheOtherFamilyRemovesTheWholeSubtree) {
+  registry.SetFamily(Family::Windows9x);
+  registry.AddKey("HKEY_USERS\\K\\A\\A1");
+  registry.AddKey("HKEY_USERS\\K\\B");
+  EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, "K"), ERROR_SUCCESS);
+  EXPECT_TRUE(registry.KeyPaths().empty());
+}
+
+TEST_F(Contracts, DeleteNeedsTheDeleteRightOnTheSubKey) {
+  registry.AddKey("HKEY_USERS\\K");
+  registry.SetAllowedAccess("HKEY_USERS\\K", KEY_ALL_ACCESS & ~DELETE);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, "K"), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(registry.Exists("HKEY_USERS\\K"));
+}
+
+TEST_F(Contracts, HandleToARemovedKeyAnswersKeyDeleted) {
+  registry.SetFamily(Family::Windows9x);
+  registry.AddKey("HKEY_USERS\\K\\A");
+  HKEY inner = Open(HKEY_USERS, "K\\A");
+  EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, "K"), ERROR_SUCCESS);
+  DWORD count = 0;
+  EXPECT_EQ(RegQueryInfoKeyA(inner, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr),
+            ERROR_KEY_DELETED);
+  HKEY below = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(inner, nullptr, 0, KEY_READ, &below), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegCloseKey(inner), ERROR_SUCCESS);
+  EXPECT_EQ(registry.OpenHandleCount(), 0u);
+}
+
+TEST_F(Contracts, VersionQueryChecksTheRecordSize) {
+  OSVERSIONINFOA info;
+  std::memset(&info, 0, sizeof info);
+  info.dwOSVersionInfoSize = 140;
+  EXPECT_EQ(GetVersionExA(&info), FALSE);
+  info.dwOSVersionInfoSize = sizeof info;
+  EXPECT_EQ(GetVersionExA(&info), TRUE);
+  EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
+  registry.SetFamily(Family::Windows9x);
+  EXPECT_EQ(GetVersionExA(&info), TRUE);
+  EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS));
+}
+
+TEST_F(Contracts, FaultFailsExactlyTheChosenCallOfTheChosenOperation) {
+  registry.AddKey("HKEY_USERS\\A");
+  registry.AddFault({Operation::RegOpenKeyExA, 2, ERROR_INVALID_PARAMETER});
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, "A", 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  key = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, "A", 0, KEY_READ, &key), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(key, nullptr);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, "A", 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(registry.CallCount(Operation::RegOpenKeyExA), 3u);
+}
+
+TEST_F(Contracts, RemoveEntryFirstFaultTakesTheEntryAwayBeforeTheRead) {
+  for (const char* name : {"A", "B", "C"}) registry.AddKey(std::string("HKEY_USERS\\") + name);
+  registry.AddFault({Operation::RegEnumKeyExA, 1, 0, emulation::FaultAction::RemoveEntryFirst});
+  char name[8];
+  DWORD size = sizeof name;
+  EXPECT_EQ(RegEnumKeyExA(HKEY_USERS, 1, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(name, "C");
+  EXPECT_EQ(registry.KeyPaths(), (Paths{"HKEY_USERS\\A", "HKEY_USERS\\C"}));
+}
+
+TEST_F(Contracts, StaleHandleToAReusedSlotIsInvalid) {
+  registry.AddKey("HKEY_USERS\\A");
+  HKEY first = Open(HKEY_USERS, "A");
+  RegCloseKey(first);
+  HKEY second = Open(HKEY_USERS, "A");
+  EXPECT_NE(first, second);
+  EXPECT_EQ(RegCloseKey(first), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(second), ERROR_SUCCESS);
+}
+
+TEST(EmulatedRegistryScale, WideKeyOf100000SubKeysIsWalkedAndEmptiedQuickly) {
+  EmulatedRegistry registry;
+  for (int i = 0; i < 100000; ++i) {
+    char name[24];
+    std::snprintf(name, sizeof name, i % 2 == 0 ? "Quillorbex%06d" : "Keep%06d", i);
+    registry.AddKey(std::string("HKEY_LOCAL_MACHINE\\Wide\\") + name);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const auto run = testing_support::RunTool(registry);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(run.exitStatus, 33);
+  EXPECT_EQ(registry.KeyPaths().size(), 1u + 50000);
+  // Linear in the number of entries would be tens of milliseconds; a cost of
+  // O(n) per enumeration or removal would take minutes.
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count(), 10);
+}
+
+}  // namespace

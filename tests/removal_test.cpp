@@ -1,0 +1,170 @@
+// Removal of a key tree, children first, with every key closed before its
+// delete and the parent key left as it was.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cleaner/remove_key_tree.h"
+#include "tests/support/tool_run.h"
+
+namespace {
+
+using emulation::EmulatedRegistry;
+using emulation::Family;
+using emulation::Operation;
+using testing_support::KeysBelow;
+using testing_support::TraceLines;
+using Paths = std::vector<std::string>;
+
+const std::string P = "HKEY_CURRENT_USER\\Parent";
+
+// Opens the parent key as the search would and removes `name` below it.
+class Removal : public testing::Test {
+ protected:
+  BOOL Remove(const char* name) {
+    emulation::ActiveRegistryScope active(registry);
+    HKEY parent = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Parent", 0, KEY_ALL_ACCESS, &parent),
+              ERROR_SUCCESS);
+    registry.EnableTrace(true);
+    const BOOL result = RemoveKeyTree(parent, name);
+    registry.EnableTrace(false);
+    // The parent key is still open and usable, and nothing else is open.
+    DWORD subKeys = 0;
+    EXPECT_EQ(RegQueryInfoKeyA(parent, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(registry.OpenHandleCount(), 1u);
+    EXPECT_EQ(RegCloseKey(parent), ERROR_SUCCESS);
+    return result;
+  }
+
+  EmulatedRegistry registry;
+};
+
+TEST_F(Removal, KeyWithoutSubKeysTakesOneOpenReadCloseAndDelete) {
+  registry.AddKey(P + "\\K");
+  EXPECT_EQ(Remove("K"), TRUE);
+  EXPECT_EQ(TraceLines(registry), (Paths{
+                                      "RegCreateKeyExA " + P + " K",
+                                      "RegEnumKeyExA " + P + "\\K",
+                                      "RegCloseKey " + P + "\\K",
+                                      "RegDeleteKeyA " + P + " K",
+                                  }));
+  EXPECT_FALSE(registry.Exists(P + "\\K"));
+}
+
+TEST_F(Removal, DeletesChildrenFirstAndClosesEachKeyJustBeforeItsDelete) {
+  registry.AddKey(P + "\\K\\A\\A1");
+  registry.AddKey(P + "\\K\\B");
+  registry.AddKey(P + "\\Sibling");
+  EXPECT_EQ(Remove("K"), TRUE);
+  EXPECT_EQ(TraceLines(registry, {Operation::RegCreateKeyExA, Operation::RegCloseKey,
+                                  Operation::RegDeleteKeyA}),
+            (Paths{
+                "RegCreateKeyExA " + P + " K",
+                "RegCreateKeyExA " + P + "\\K A",
+                // K, A and A1 are open together here.
+                "RegCreateKeyExA " + P + "\\K\\A A1",
+                "RegCloseKey " + P + "\\K\\A\\A1",
+                "RegDeleteKeyA " + P + "\\K\\A A1",
+                "RegCloseKey " + P + "\\K\\A",
+                "RegDeleteKeyA " + P + "\\K A",
+                "RegCreateKeyExA " + P + "\\K B",
+                "RegCloseKey " + P + "\\K\\B",
+                "RegDeleteKeyA " + P + "\\K B",
+                "RegCloseKey " + P + "\\K",
+                "RegDeleteKeyA " + P + " K",
+            }));
+  EXPECT_EQ(KeysBelow(registry, P), (Paths{P + "\\Sibling"}));
+}
+
+TEST_F(Removal, OpensWithDeleteAndEnumerateAccessOnly) {
+  registry.AddKey(P + "\\K\\A");
+  // Neither key grants more than removal needs.
+  registry.SetAllowedAccess(P + "\\K", DELETE | KEY_ENUMERATE_SUB_KEYS);
+  registry.SetAllowedAccess(P + "\\K\\A", DELETE | KEY_ENUMERATE_SUB_KEYS);
+  EXPECT_EQ(Remove("K"), TRUE);
+  EXPECT_FALSE(registry.Exists(P + "\\K"));
+}
+
+TEST_F(Removal, LongNameAfterAShortOneIsStillReadWhole) {
+  const std::string longName(255, 'n');
+  registry.AddKey(P + "\\K\\a");
+  registry.AddKey(P + "\\K\\" + longName + "\\Below");
+  EXPECT_EQ(Remove("K"), TRUE);
+  EXPECT_TRUE(KeysBelow(registry, P).empty());
+}
+
+TEST_F(Removal, KeyDeepInTheTreeThatCannotBeOpenedStopsEachLevelAboveIt) {
+  registry.AddKey(P + "\\K\\A\\A1");
+  registry.AddKey(P + "\\K\\B\\B0");
+  registry.AddKey(P + "\\K\\B\\B1\\Inner");
+  registry.AddKey(P + "\\K\\B\\B2");
+  registry.AddKey(P + "\\K\\C\\C1");
+  registry.SetAllowedAccess(P + "\\K\\B\\B1", KEY_READ);
+  EXPECT_EQ(Remove("K"), FALSE);
+  EXPECT_EQ(KeysBelow(registry, P),
+            (Paths{P + "\\K", P + "\\K\\B", P + "\\K\\B\\B1", P + "\\K\\B\\B1\\Inner",
+                   P + "\\K\\B\\B2", P + "\\K\\C", P + "\\K\\C\\C1"}));
+}
+
+TEST_F(Removal, FailedOpenReturnsFalseAndCallsNothingElse) {
+  registry.AddKey(P + "\\K\\A");
+  registry.SetAllowedAccess(P + "\\K", KEY_READ);
+  EXPECT_EQ(Remove("K"), FALSE);
+  EXPECT_EQ(TraceLines(registry), (Paths{"RegCreateKeyExA " + P + " K"}));
+  EXPECT_TRUE(registry.Exists(P + "\\K\\A"));
+}
+
+TEST_F(Removal, FailedReadEndsTheLoopAndTheDeleteThenFails) {
+  registry.AddKey(P + "\\K\\A");
+  registry.AddKey(P + "\\K\\B");
+  // The second read of index 0, after A is gone.
+  registry.AddFault({Operation::RegEnumKeyExA, 3, ERROR_ACCESS_DENIED});
+  EXPECT_EQ(Remove("K"), FALSE);
+  EXPECT_EQ(KeysBelow(registry, P), (Paths{P + "\\K", P + "\\K\\B"}));
+}
+
+TEST_F(Removal, FailedDeleteOfAnEmptiedKeyReturnsFalse) {
+  registry.AddKey(P + "\\K\\A");
+  // The delete of A succeeds, that of K fails.
+  registry.AddFault({Operation::RegDeleteKeyA, 2, ERROR_ACCESS_DENIED});
+  EXPECT_EQ(Remove("K"), FALSE);
+  EXPECT_EQ(KeysBelow(registry, P), (Paths{P + "\\K"}));
+}
+
+TEST_F(Removal, WorksTheSameOnTheOtherFamily) {
+  registry.SetFamily(Family::Windows9x);
+  registry.AddKey(P + "\\K\\A\\A1");
+  registry.AddKey(P + "\\K\\B");
+  EXPECT_EQ(Remove("K"), TRUE);
+  EXPECT_EQ(registry.CallCount(Operation::RegDeleteKeyA), 4u);
+  EXPECT_TRUE(KeysBelow(registry, P).empty());
+}
+
+TEST(KeyHolderTest, ClosesItsKeyOnceWhetherClosedEarlyOrNot) {
+  EmulatedRegistry registry;
+  registry.AddKey("HKEY_USERS\\A");
+  emulation::ActiveRegistryScope active(registry);
+  {
+    KeyHolder holder;
+    EXPECT_EQ(holder.Key(), nullptr);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_USERS, "A", 0, KEY_READ, holder.OutHandle()), ERROR_SUCCESS);
+    EXPECT_EQ(registry.OpenHandleCount(), 1u);
+  }
+  EXPECT_EQ(registry.OpenHandleCount(), 0u);
+  EXPECT_EQ(registry.CallCount(Operation::RegCloseKey), 1u);
+  {
+    KeyHolder holder;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_USERS, "A", 0, KEY_READ, holder.OutHandle()), ERROR_SUCCESS);
+    holder.Close();
+    EXPECT_EQ(holder.Key(), nullptr);
+    holder.Close();
+  }
+  EXPECT_EQ(registry.OpenHandleCount(), 0u);
+  EXPECT_EQ(registry.CallCount(Operation::RegCloseKey), 2u);
+}
+
+}  // namespace
