@@ -344,7 +344,10 @@ LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSi
   const Fault* fault = BeginCall(Operation::RegEnumKeyExA);
   if (fault != nullptr && fault->action == FaultAction::RemoveEntryFirst &&
       resolved.status == ERROR_SUCCESS) {
-    if (Key* entry = SubKeyAt(*resolved.key, index)) RemoveTree(*entry);
+    if (Key* entry = SubKeyAt(*resolved.key, index)) {
+      removedByFaults_.push_back(PathOf(*entry));
+      RemoveTree(*entry);
+    }
     fault = nullptr;
   }
   const Key* entry = nullptr;

@@ -97,6 +97,8 @@ class EmulatedRegistry {
     return callCounts_[static_cast<int>(operation)];
   }
   const std::vector<TraceEntry>& Trace() const { return trace_; }
+  // Paths of the keys that RemoveEntryFirst faults took away.
+  const std::vector<std::string>& RemovedByFaults() const { return removedByFaults_; }
   // Every key ever added, removed ones included.
   const std::deque<Key>& AllKeys() const { return keys_; }
   Key& RootKey(int index) { return roots_[index]; }
@@ -152,6 +154,7 @@ class EmulatedRegistry {
   std::uint64_t callCounts_[OPERATION_COUNT] = {};
   bool traceEnabled_ = false;
   std::vector<TraceEntry> trace_;
+  std::vector<std::string> removedByFaults_;
   unsigned callDelayMicroseconds_ = 0;
 };
 

@@ -1,0 +1,30 @@
+// A registry case as plain data: four root trees of named keys, each key with
+// the rights it grants. Loads into the emulated registry and prints as a
+// REGEDIT4 fixture (rights as comments) for a failure report.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "emulation/emulated_registry.h"
+
+namespace model {
+
+struct TreeKey {
+  std::string name;
+  REGSAM allowed = KEY_ALL_ACCESS;
+  std::vector<TreeKey> children;
+};
+
+struct Tree {
+  // HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS.
+  TreeKey roots[4];
+};
+
+extern const char* const ROOT_NAMES[4];
+
+void LoadTree(const Tree& tree, emulation::EmulatedRegistry& registry);
+std::string ToRegFile(const Tree& tree);
+std::size_t KeyCount(const Tree& tree);
+
+}  // namespace model
