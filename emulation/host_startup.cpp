@@ -36,6 +36,8 @@ struct HostState {
   std::string storeText;
   RegDocument document;
   DescriptorSink standardOutput{STDOUT_FILENO};
+  std::FILE* textOutput = nullptr;
+  std::FILE* originalStdout = nullptr;
 };
 
 HostState& State() {
@@ -79,10 +81,14 @@ void ReportSampleRun(const EmulatedRegistry& registry) {
 }
 
 void FinishRun() {
-  // The text stream passes its bytes to the state's descriptor sink; pass
-  // everything on while that sink still exists.
-  std::fflush(stdout);
+  // The text stream passes its bytes to the state's descriptor sink: pass
+  // everything on and close it while that sink still exists.
   HostState& state = State();
+  if (state.textOutput != nullptr) {
+    std::fclose(state.textOutput);
+    stdout = state.originalStdout;
+    state.textOutput = nullptr;
+  }
   if (state.storePath.empty()) {
     ReportSampleRun(state.registry);
     return;
@@ -91,7 +97,6 @@ void FinishRun() {
   if (text == state.storeText) return;
   std::string error;
   if (!ReplaceFileAtomically(state.storePath, text, error)) {
-    std::fflush(stdout);
     std::fprintf(stderr, "tolvanik: cannot write %s back: %s\n", state.storePath.c_str(),
                  error.c_str());
     std::_Exit(SETUP_FAILURE_STATUS);
@@ -140,8 +145,10 @@ struct HostStartup {
     }
     SetActiveRegistry(&state.registry);
 
-    if (std::FILE* text = OpenTextStream(state.standardOutput, ::isatty(STDOUT_FILENO) == 1)) {
-      stdout = text;
+    state.textOutput = OpenTextStream(state.standardOutput, ::isatty(STDOUT_FILENO) == 1);
+    if (state.textOutput != nullptr) {
+      state.originalStdout = stdout;
+      stdout = state.textOutput;
     }
     std::atexit(FinishRun);
   }
