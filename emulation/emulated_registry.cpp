@@ -319,13 +319,7 @@ LONG EmulatedRegistry::QueryInfoKey(HKEY key, LPSTR keyClass, LPDWORD classSize,
     if (classSize != nullptr) *classSize = 0;
     const Key& target = *resolved.key;
     if (subKeys != nullptr) *subKeys = SubKeyCount(target);
-    if (maxSubKeyLength != nullptr) {
-      DWORD longest = 0;
-      ForEachSubKey(target, [&](const Key& child) {
-        if (child.name.size() > longest) longest = static_cast<DWORD>(child.name.size());
-      });
-      *maxSubKeyLength = longest;
-    }
+    if (maxSubKeyLength != nullptr) *maxSubKeyLength = LongestSubKeyName(target);
     if (maxClassLength != nullptr) *maxClassLength = 0;
     if (values != nullptr) *values = 0;
     if (maxValueNameLength != nullptr) *maxValueNameLength = 0;

@@ -5,8 +5,8 @@
 namespace emulation {
 namespace {
 
-unsigned char UpperLetter(char byte) {
-  const unsigned char value = static_cast<unsigned char>(byte);
+unsigned char UpperLetter(char letter) {
+  const unsigned char value = static_cast<unsigned char>(letter);
   return (value >= 'a' && value <= 'z') ? static_cast<unsigned char>(value - 0x20) : value;
 }
 
@@ -14,8 +14,15 @@ std::uint32_t TreeSize(const Key* node) {
   return node == nullptr ? 0 : node->treeSize;
 }
 
+std::uint8_t Longest(const Key* node) {
+  return node == nullptr ? 0 : node->longestName;
+}
+
 void Update(Key* node) {
   node->treeSize = 1 + TreeSize(node->left) + TreeSize(node->right);
+  node->longestName = static_cast<std::uint8_t>(node->name.size());
+  if (Longest(node->left) > node->longestName) node->longestName = Longest(node->left);
+  if (Longest(node->right) > node->longestName) node->longestName = Longest(node->right);
 }
 
 // Priorities from a fixed generator keep every run's tree shapes the same.
@@ -69,6 +76,57 @@ Key* Erase(Key* node, const Key& target) {
   return node;
 }
 
+// The index of `target` among its siblings.
+std::uint32_t IndexOf(const Key& target) {
+  std::uint32_t index = 0;
+  const Key* node = target.parent->children;
+  while (node != &target) {
+    if (CompareKeyNames(target.name, node->name) < 0) {
+      node = node->left;
+    } else {
+      index += TreeSize(node->left) + 1;
+      node = node->right;
+    }
+  }
+  return index + TreeSize(node->left);
+}
+
+Key** CollectInOrder(Key* node, Key** out) {
+  while (node != nullptr) {
+    out = CollectInOrder(node->left, out);
+    *out++ = node;
+    node = node->right;
+  }
+  return out;
+}
+
+// Moves the gap of `key`'s slots so that it starts at `position`.
+void MoveGap(Key& key, std::uint32_t position) {
+  Key** slots = key.slots.get();
+  const std::uint32_t gap = key.gapEnd - key.gapStart;
+  if (position < key.gapStart) {
+    std::memmove(slots + position + gap, slots + position,
+                 (key.gapStart - position) * sizeof(Key*));
+  } else if (position > key.gapStart) {
+    std::memmove(slots + key.gapStart, slots + key.gapEnd,
+                 (position - key.gapStart) * sizeof(Key*));
+  }
+  key.gapStart = position;
+  key.gapEnd = position + gap;
+}
+
+void Prefetch(const Key* key) {
+  __builtin_prefetch(key);
+  __builtin_prefetch(reinterpret_cast<const char*>(key) + 64);
+}
+
+// The tree under `parent` changed: take afresh what the key keeps of it.
+void Changed(Key& parent) {
+  parent.subKeyCount = TreeSize(parent.children);
+  parent.longestSubKeyName = Longest(parent.children);
+  parent.lastRead = nullptr;
+}
+
 }  // namespace
 
 int CompareKeyNames(const char* a, std::size_t length, const std::string& b) {
@@ -86,11 +144,10 @@ int CompareKeyNames(const std::string& a, const std::string& b) {
   return CompareKeyNames(a.data(), a.size(), b);
 }
 
-std::uint32_t SubKeyCount(const Key& key) {
-  return TreeSize(key.children);
-}
-
 Key* FindSubKey(const Key& key, const char* name, std::size_t length) {
+  if (key.lastRead != nullptr && CompareKeyNames(name, length, key.lastRead->name) == 0) {
+    return key.lastRead;
+  }
   Key* node = key.children;
   while (node != nullptr) {
     const int order = CompareKeyNames(name, length, node->name);
@@ -100,34 +157,44 @@ Key* FindSubKey(const Key& key, const char* name, std::size_t length) {
   return nullptr;
 }
 
-Key* SubKeyAt(const Key& key, std::uint32_t index) {
-  Key* node = key.children;
-  while (node != nullptr) {
-    const std::uint32_t leftSize = TreeSize(node->left);
-    if (index == leftSize) return node;
-    if (index < leftSize) {
-      node = node->left;
-    } else {
-      index -= leftSize + 1;
-      node = node->right;
-    }
+Key* SubKeyAt(Key& key, std::uint32_t index) {
+  if (index >= key.subKeyCount) return nullptr;
+  if (key.slots == nullptr) {
+    key.slots.reset(new Key*[key.subKeyCount]);
+    CollectInOrder(key.children, key.slots.get());
+    key.slotCount = key.gapStart = key.gapEnd = key.subKeyCount;
   }
-  return nullptr;
+  const std::uint32_t slot = index < key.gapStart ? index : index + key.gapEnd - key.gapStart;
+  key.lastRead = key.slots[slot];
+  // A walk reads the neighbouring entries next, after this one's subtree:
+  // ask for them now, so that the memory latency overlaps that work.
+  if (slot > 0) Prefetch(key.slots[slot - 1]);
+  if (slot + 1 < key.slotCount) Prefetch(key.slots[slot + 1]);
+  return key.lastRead;
 }
 
 void LinkSubKey(Key& parent, Key& child) {
   child.parent = &parent;
   child.left = child.right = nullptr;
-  child.treeSize = 1;
   child.priority = NextPriority();
+  Update(&child);
   Key* before = nullptr;
   Key* rest = nullptr;
   Split(parent.children, child.name, before, rest);
   parent.children = Merge(Merge(before, &child), rest);
+  parent.slots.reset();
+  Changed(parent);
 }
 
 void UnlinkSubKey(Key& child) {
-  child.parent->children = Erase(child.parent->children, child);
+  Key& parent = *child.parent;
+  if (parent.slots != nullptr) {
+    // Take the entry out of the array by widening its gap over it.
+    MoveGap(parent, IndexOf(child));
+    ++parent.gapEnd;
+  }
+  parent.children = Erase(parent.children, child);
+  Changed(parent);
   child.left = child.right = nullptr;
   child.treeSize = 1;
 }

@@ -3,20 +3,47 @@
 // Sub-keys are kept in the order Windows enumerates them: sorted by name with
 // the ASCII letters upper-cased, every other byte compared as it is. Each key
 // is also a node of its parent's balanced search tree (a treap with subtree
-// sizes), so that looking a sub-key up by name or by index, adding one and
-// removing one each cost O(log n) even under a key with 100,000 sub-keys.
+// sizes), so that looking a sub-key up by name, adding one and removing one
+// cost O(log n) even under a key with 100,000 sub-keys.
+//
+// Reading by index, what every walk does, uses a flat array of the sub-keys
+// in order, made when first needed: O(1) per read and contiguous in memory.
+// Removing the entry a walk just read, or the first one, costs O(1) too: the
+// array keeps a gap where entries were taken out, and moving the gap costs
+// only the distance it moves. Adding a sub-key drops the array until the
+// next read.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/registry_api.h"
 
 namespace emulation {
 
+// What every walk reads of a key comes first, to share as few cache lines
+// as it can: its name, its sub-keys by index, its rights, whether it was
+// removed. The tree's own fields follow.
 struct Key {
   std::string name;
+  // The sub-keys by index, made on the first read after a sub-key was added:
+  // `slotCount` entries in enumeration order with a gap [gapStart, gapEnd).
+  std::unique_ptr<Key*[]> slots;
+  std::uint32_t slotCount = 0;
+  std::uint32_t gapStart = 0;
+  std::uint32_t gapEnd = 0;
+  // Kept with the key itself, so that a walk reads them without touching the
+  // tree of its sub-keys: their number and their longest name.
+  std::uint32_t subKeyCount = 0;
+  std::uint8_t longestSubKeyName = 0;
+  bool removed = false;
+  // The rights anyone may be granted on this key.
+  REGSAM allowedAccess = KEY_ALL_ACCESS;
+
   Key* parent = nullptr;
+  // The sub-key last read by index: the one a walk opens next by name.
+  Key* lastRead = nullptr;
   // Root of the tree of this key's sub-keys.
   Key* children = nullptr;
   // This key's place in its parent's tree.
@@ -24,9 +51,8 @@ struct Key {
   Key* right = nullptr;
   std::uint32_t priority = 0;
   std::uint32_t treeSize = 1;
-  // The rights anyone may be granted on this key.
-  REGSAM allowedAccess = KEY_ALL_ACCESS;
-  bool removed = false;
+  // Longest name in this key's part of its parent's tree (itself included).
+  std::uint8_t longestName = 0;
 };
 
 // Orders two names as Windows enumerates them: <0, 0 or >0.
@@ -34,24 +60,29 @@ int CompareKeyNames(const std::string& a, const std::string& b);
 // Orders a NUL-terminated name of `length` bytes against a key's name.
 int CompareKeyNames(const char* a, std::size_t length, const std::string& b);
 
-std::uint32_t SubKeyCount(const Key& key);
+inline std::uint32_t SubKeyCount(const Key& key) {
+  return key.subKeyCount;
+}
+// Length of the longest sub-key name of `key`, 0 without sub-keys.
+inline std::uint32_t LongestSubKeyName(const Key& key) {
+  return key.longestSubKeyName;
+}
 // The sub-key of `key` named `name` (ASCII letters folded), or null.
 Key* FindSubKey(const Key& key, const char* name, std::size_t length);
 // The sub-key at `index` in enumeration order, or null past the last one.
-Key* SubKeyAt(const Key& key, std::uint32_t index);
+Key* SubKeyAt(Key& key, std::uint32_t index);
 // Links `child`, whose name no sibling has, below `parent`.
 void LinkSubKey(Key& parent, Key& child);
-// Unlinks the sub-key `child` from its parent's tree.
+// Unlinks the sub-key `child` from its parent.
 void UnlinkSubKey(Key& child);
 
 // Calls `visit` for each sub-key of `key`, in enumeration order.
 template <typename Visit>
 void ForEachSubKey(const Key& key, Visit&& visit) {
-  // Each index is found from the subtree sizes in O(log n), without
-  // recursion or a stack of its own.
+  Key& keys = const_cast<Key&>(key);
   const std::uint32_t count = SubKeyCount(key);
   for (std::uint32_t i = 0; i < count; ++i) {
-    visit(*SubKeyAt(key, i));
+    visit(*SubKeyAt(keys, i));
   }
 }
 
