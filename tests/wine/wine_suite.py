@@ -132,10 +132,10 @@ def below(keys, roots):
 class Wine:
     def __init__(self, prefix, arch):
         self.env = dict(os.environ)
-        self.env.update({"WINEPREFIX": str(prefix), "WINEARCH": arch, "WINEDEBUG": "-all",
-                         "WINEDLLOVERRIDES": "mscoree,mshtml="})
+        self.env.update({"WINEPREFIX": str(pathlib.Path(prefix).resolve()), "WINEARCH": arch,
+                         "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="})
         self.env.pop("DISPLAY", None)
-        self.prefix = pathlib.Path(prefix)
+        self.prefix = pathlib.Path(prefix).resolve()
 
     def run(self, *args, stdout=None, check=False):
         """Runs a program under Wine; returns (status, standard output bytes).
