@@ -170,6 +170,11 @@ Key* SubKeyAt(Key& key, std::uint32_t index) {
   // ask for them now, so that the memory latency overlaps that work.
   if (slot > 0) Prefetch(key.slots[slot - 1]);
   if (slot + 1 < key.slotCount) Prefetch(key.slots[slot + 1]);
+  // Its own sub-keys are read next, from the last one down.
+  const Key& read = *key.lastRead;
+  if (read.slots != nullptr && read.slotCount > 0) {
+    __builtin_prefetch(read.slots.get() + read.slotCount - 1);
+  }
   return key.lastRead;
 }
 
