@@ -151,6 +151,7 @@ Result Measure(const Shape& shape, std::size_t keys, bool leftovers, int repetit
   for (int rep = 0; rep < repetitions; ++rep) {
     EmulatedRegistry registry;
     shape.build(registry, keys, leftovers);
+    registry.Compact();
     long perRoot[4];
     double floorNs = 0;
     double floorSeconds = 0;

@@ -90,6 +90,54 @@ Key* EmulatedRegistry::NewKey(Key& parent, const char* name, std::size_t length)
   return &key;
 }
 
+std::unordered_map<const Key*, Key*> EmulatedRegistry::Compact() {
+  std::unordered_map<const Key*, Key*> moved;
+  if (openHandles_ != 0) return moved;
+  moved.reserve(keys_.size() + ROOT_COUNT);
+  for (Key& root : roots_) moved[&root] = &root;
+  std::deque<Key> compacted;
+  std::vector<Key*> stack;
+  for (Key& root : roots_) {
+    // Sub-keys pushed first to last, so that the last index comes off first.
+    ForEachSubKey(root, [&](const Key& child) { stack.push_back(const_cast<Key*>(&child)); });
+    while (!stack.empty()) {
+      Key* key = stack.back();
+      stack.pop_back();
+      ForEachSubKey(*key, [&](const Key& child) { stack.push_back(const_cast<Key*>(&child)); });
+      compacted.emplace_back();
+      Key& copy = compacted.back();
+      copy.name = std::move(key->name);
+      copy.allowedAccess = key->allowedAccess;
+      copy.subKeyCount = key->subKeyCount;
+      copy.longestSubKeyName = key->longestSubKeyName;
+      copy.parent = key->parent;
+      copy.children = key->children;
+      copy.left = key->left;
+      copy.right = key->right;
+      copy.priority = key->priority;
+      copy.treeSize = key->treeSize;
+      copy.longestName = key->longestName;
+      moved[key] = &copy;
+    }
+  }
+  auto relink = [&moved](Key*& link) {
+    if (link != nullptr) link = moved.at(link);
+  };
+  for (Key& key : compacted) {
+    relink(key.parent);
+    relink(key.children);
+    relink(key.left);
+    relink(key.right);
+  }
+  for (Key& root : roots_) {
+    relink(root.children);
+    root.slots.reset();
+    root.lastRead = nullptr;
+  }
+  keys_.swap(compacted);
+  return moved;
+}
+
 bool EmulatedRegistry::SetAllowedAccess(const std::string& path, REGSAM allowed) {
   Key* key = FindKey(path);
   if (key == nullptr) return false;

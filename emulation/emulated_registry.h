@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "emulation/key_tree.h"
@@ -82,6 +83,13 @@ class EmulatedRegistry {
   void EnableTrace(bool enabled) { traceEnabled_ = enabled; }
   // Sleeps this long in every call, to make a run slow enough to watch.
   void SetCallDelayMicroseconds(unsigned delay) { callDelayMicroseconds_ = delay; }
+
+  // Lays the keys out in memory in the order a walk of the root keys visits
+  // them (each key before its sub-keys, sub-keys from the last index down),
+  // so that such a walk reads memory in one direction. Drops removed keys.
+  // Only while no handle is open; returns where each key went, for whoever
+  // holds pointers to keys (every key that was reachable is in it).
+  std::unordered_map<const Key*, Key*> Compact();
 
   // ---- Reading a case back ----
 

@@ -143,6 +143,9 @@ struct HostStartup {
     } else {
       BuildSampleRegistry(state.registry);
     }
+    // The run walks every key: lay them out in the order it visits them.
+    const auto moved = state.registry.Compact();
+    for (RegSection& section : state.document.sections) section.key = moved.at(section.key);
     SetActiveRegistry(&state.registry);
 
     state.textOutput = OpenTextStream(state.standardOutput, ::isatty(STDOUT_FILENO) == 1);

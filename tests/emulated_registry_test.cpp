@@ -253,6 +253,34 @@ TEST_F(Contracts, StaleHandleToAReusedSlotIsInvalid) {
   EXPECT_EQ(RegCloseKey(second), ERROR_SUCCESS);
 }
 
+TEST(EmulatedRegistryLayout, CompactKeepsEveryKeyAndLaysThemOutInWalkOrder) {
+  EmulatedRegistry registry;
+  registry.AddKey("HKEY_USERS\\A\\A1");
+  registry.AddKey("HKEY_USERS\\B");
+  registry.AddKey("HKEY_CURRENT_USER\\Z\\Y");
+  registry.SetAllowedAccess("HKEY_USERS\\A", KEY_READ);
+  registry.SetFamily(Family::Windows9x);
+  {
+    ActiveRegistryScope active(registry);
+    ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Z"), ERROR_SUCCESS);
+  }
+  const Paths before = registry.KeyPaths();
+  const auto moved = registry.Compact();
+  EXPECT_EQ(moved.size(), 4u + 3);  // four roots and the three keys left
+  EXPECT_EQ(registry.KeyPaths(), before);
+  EXPECT_EQ(registry.FindKey("HKEY_USERS\\A")->allowedAccess, static_cast<REGSAM>(KEY_READ));
+  std::vector<std::string> layout;
+  for (const emulation::Key& key : registry.AllKeys()) layout.push_back(registry.PathOf(key));
+  // Each key before its sub-keys, sub-keys from the last index down.
+  EXPECT_EQ(layout, (Paths{"HKEY_USERS\\B", "HKEY_USERS\\A", "HKEY_USERS\\A\\A1"}));
+  ActiveRegistryScope active(registry);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_USERS, "A\\A1", 0, KEY_READ, &key), ERROR_SUCCESS);
+  // Not while a handle is open: nothing moves.
+  EXPECT_TRUE(registry.Compact().empty());
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
 TEST(EmulatedRegistryScale, WideKeyOf100000SubKeysIsWalkedAndEmptiedQuickly) {
   EmulatedRegistry registry;
   for (int i = 0; i < 100000; ++i) {
