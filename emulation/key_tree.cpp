@@ -63,21 +63,30 @@ void Split(Key* node, const std::string& name, Key*& before, Key*& rest) {
   Update(node);
 }
 
-Key* Erase(Key* node, const Key& target) {
-  if (node == &target) {
+// Takes the key at `index` out of the tree under `node`: by the subtree
+// sizes alone, no name compared.
+Key* EraseAt(Key* node, std::uint32_t index) {
+  const std::uint32_t leftSize = TreeSize(node->left);
+  if (index == leftSize) {
     return Merge(node->left, node->right);
   }
-  if (CompareKeyNames(target.name, node->name) < 0) {
-    node->left = Erase(node->left, target);
+  if (index < leftSize) {
+    node->left = EraseAt(node->left, index);
   } else {
-    node->right = Erase(node->right, target);
+    node->right = EraseAt(node->right, index - leftSize - 1);
   }
   Update(node);
   return node;
 }
 
-// The index of `target` among its siblings.
+// The index of `target` among its siblings: known at once when it is the
+// entry a walk just read, as it is when the walk removes it.
 std::uint32_t IndexOf(const Key& target) {
+  const Key& parent = *target.parent;
+  if (parent.lastRead == &target) {
+    const std::uint32_t slot = parent.lastReadSlot;
+    return slot < parent.gapStart ? slot : slot - (parent.gapEnd - parent.gapStart);
+  }
   std::uint32_t index = 0;
   const Key* node = target.parent->children;
   while (node != &target) {
@@ -166,6 +175,7 @@ Key* SubKeyAt(Key& key, std::uint32_t index) {
   }
   const std::uint32_t slot = index < key.gapStart ? index : index + key.gapEnd - key.gapStart;
   key.lastRead = key.slots[slot];
+  key.lastReadSlot = slot;
   // A walk reads the neighbouring entries next, after this one's subtree:
   // ask for them now, so that the memory latency overlaps that work.
   if (slot > 0) Prefetch(key.slots[slot - 1]);
@@ -193,12 +203,13 @@ void LinkSubKey(Key& parent, Key& child) {
 
 void UnlinkSubKey(Key& child) {
   Key& parent = *child.parent;
+  const std::uint32_t index = IndexOf(child);
   if (parent.slots != nullptr) {
     // Take the entry out of the array by widening its gap over it.
-    MoveGap(parent, IndexOf(child));
+    MoveGap(parent, index);
     ++parent.gapEnd;
   }
-  parent.children = Erase(parent.children, child);
+  parent.children = EraseAt(parent.children, index);
   Changed(parent);
   child.left = child.right = nullptr;
   child.treeSize = 1;

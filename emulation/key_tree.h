@@ -42,8 +42,10 @@ struct Key {
   REGSAM allowedAccess = KEY_ALL_ACCESS;
 
   Key* parent = nullptr;
-  // The sub-key last read by index: the one a walk opens next by name.
+  // The sub-key last read by index, the one a walk opens (or removes) next
+  // by name, and its slot.
   Key* lastRead = nullptr;
+  std::uint32_t lastReadSlot = 0;
   // Root of the tree of this key's sub-keys.
   Key* children = nullptr;
   // This key's place in its parent's tree.
