@@ -107,7 +107,7 @@ class EmulatedRegistry {
   const std::vector<TraceEntry>& Trace() const { return trace_; }
   // Paths of the keys that RemoveEntryFirst faults took away.
   const std::vector<std::string>& RemovedByFaults() const { return removedByFaults_; }
-  // Every key ever added, removed ones included.
+  // Every key added, removed ones included (Compact drops those).
   const std::deque<Key>& AllKeys() const { return keys_; }
   Key& RootKey(int index) { return roots_[index]; }
   const Key& RootKey(int index) const { return roots_[index]; }

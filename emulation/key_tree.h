@@ -8,10 +8,10 @@
 //
 // Reading by index, what every walk does, uses a flat array of the sub-keys
 // in order, made when first needed: O(1) per read and contiguous in memory.
-// Removing the entry a walk just read, or the first one, costs O(1) too: the
-// array keeps a gap where entries were taken out, and moving the gap costs
-// only the distance it moves. Adding a sub-key drops the array until the
-// next read.
+// Removing the entry a walk just read, or the first one, costs the array
+// O(1) as well: it keeps a gap where entries were taken out, and moving the
+// gap costs only the distance it moves. Adding a sub-key drops the array
+// until the next read.
 #pragma once
 
 #include <cstdint>
