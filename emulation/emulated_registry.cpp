@@ -104,19 +104,12 @@ std::unordered_map<const Key*, Key*> EmulatedRegistry::Compact() {
       Key* key = stack.back();
       stack.pop_back();
       ForEachSubKey(*key, [&](const Key& child) { stack.push_back(const_cast<Key*>(&child)); });
-      compacted.emplace_back();
+      // Everything moves but the index array and the entry last read,
+      // which point at keys' old places; both are made again when needed.
+      compacted.push_back(std::move(*key));
       Key& copy = compacted.back();
-      copy.name = std::move(key->name);
-      copy.allowedAccess = key->allowedAccess;
-      copy.subKeyCount = key->subKeyCount;
-      copy.longestSubKeyName = key->longestSubKeyName;
-      copy.parent = key->parent;
-      copy.children = key->children;
-      copy.left = key->left;
-      copy.right = key->right;
-      copy.priority = key->priority;
-      copy.treeSize = key->treeSize;
-      copy.longestName = key->longestName;
+      copy.slots.reset();
+      copy.lastRead = nullptr;
       moved[key] = &copy;
     }
   }

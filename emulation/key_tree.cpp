@@ -124,6 +124,11 @@ void MoveGap(Key& key, std::uint32_t position) {
   key.gapEnd = position + gap;
 }
 
+// Entries of the index array, the gap included.
+std::uint32_t SlotCount(const Key& key) {
+  return key.subKeyCount + key.gapEnd - key.gapStart;
+}
+
 void Prefetch(const Key* key) {
   __builtin_prefetch(key);
   __builtin_prefetch(reinterpret_cast<const char*>(key) + 64);
@@ -171,7 +176,7 @@ Key* SubKeyAt(Key& key, std::uint32_t index) {
   if (key.slots == nullptr) {
     key.slots.reset(new Key*[key.subKeyCount]);
     CollectInOrder(key.children, key.slots.get());
-    key.slotCount = key.gapStart = key.gapEnd = key.subKeyCount;
+    key.gapStart = key.gapEnd = key.subKeyCount;
   }
   const std::uint32_t slot = index < key.gapStart ? index : index + key.gapEnd - key.gapStart;
   key.lastRead = key.slots[slot];
@@ -179,11 +184,11 @@ Key* SubKeyAt(Key& key, std::uint32_t index) {
   // A walk reads the neighbouring entries next, after this one's subtree:
   // ask for them now, so that the memory latency overlaps that work.
   if (slot > 0) Prefetch(key.slots[slot - 1]);
-  if (slot + 1 < key.slotCount) Prefetch(key.slots[slot + 1]);
+  if (slot + 1 < SlotCount(key)) Prefetch(key.slots[slot + 1]);
   // Its own sub-keys are read next, from the last one down.
   const Key& read = *key.lastRead;
-  if (read.slots != nullptr && read.slotCount > 0) {
-    __builtin_prefetch(read.slots.get() + read.slotCount - 1);
+  if (read.slots != nullptr && SlotCount(read) > 0) {
+    __builtin_prefetch(read.slots.get() + SlotCount(read) - 1);
   }
   return key.lastRead;
 }

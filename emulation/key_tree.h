@@ -28,9 +28,8 @@ namespace emulation {
 struct Key {
   std::string name;
   // The sub-keys by index, made on the first read after a sub-key was added:
-  // `slotCount` entries in enumeration order with a gap [gapStart, gapEnd).
+  // subKeyCount entries in enumeration order around a gap [gapStart, gapEnd).
   std::unique_ptr<Key*[]> slots;
-  std::uint32_t slotCount = 0;
   std::uint32_t gapStart = 0;
   std::uint32_t gapEnd = 0;
   // Kept with the key itself, so that a walk reads them without touching the
