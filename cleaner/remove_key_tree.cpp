@@ -2,11 +2,14 @@
 
 BOOL RemoveKeyTree(HKEY parentKey, const char* name) {
   KeyHolder holder;
-  // The handle field starts out null and stays null when the key cannot be
-  // opened with the access asked for.
-  RegCreateKeyExA(parentKey, name, 0, nullptr, REG_OPTION_NON_VOLATILE, REMOVAL_ACCESS, nullptr,
-                  holder.OutHandle(), nullptr);
-  if (holder.Key() == nullptr) {
+  // Opened, never created: the 8-bit calls deliver a name through the ANSI
+  // code page, and a name with characters the page cannot hold comes back
+  // with '?' in their place. Such a name finds no key (or another one), and
+  // a create would make a new key under it, remove that, and report the
+  // sub-key gone while it is still there at index 0. An open that fails
+  // stops this level instead, as a sub-key that cannot be removed does.
+  if (RegOpenKeyExA(parentKey, name, 0, REMOVAL_ACCESS, holder.OutHandle()) != ERROR_SUCCESS ||
+      holder.Key() == nullptr) {
     return FALSE;
   }
 

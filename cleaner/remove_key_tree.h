@@ -4,9 +4,12 @@
 
 #include "platform/registry_api.h"
 
-// Size of the name buffer of one removal level, in characters: the longest
-// key name (255) and its terminating NUL.
-constexpr DWORD REMOVAL_NAME_SIZE = 256;
+// Size of the name buffer of one removal level, in bytes: the longest key
+// name, 255 UTF-16 characters, as the 8-bit calls deliver it in any ANSI code
+// page (up to two bytes a character in the double-byte pages such as 932, up
+// to three in UTF-8), and its terminating NUL. A sub-key below a match must
+// never be out of reach for want of room: its tree could not be removed.
+constexpr DWORD REMOVAL_NAME_SIZE = 255 * 3 + 1;
 
 // Access asked for on each key to be removed.
 constexpr REGSAM REMOVAL_ACCESS = DELETE | KEY_ENUMERATE_SUB_KEYS;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <thread>
 
+#include "emulation/unicode_text.h"
+
 namespace emulation {
 namespace {
 
@@ -27,6 +29,40 @@ int PredefinedIndex(HKEY key) {
 
 bool IsRoot(const Key& key) {
   return key.parent == nullptr;
+}
+
+// Splits `path` from `start` at its backslashes into `names` (a backslash at
+// the end is allowed, as Windows allows it). False for an empty name, one
+// over 255 UTF-16 units or one holding a NUL.
+bool SplitNames(const std::u16string& path, std::size_t start, std::vector<NameSpan>& names) {
+  names.clear();
+  while (start < path.size()) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string::npos) end = path.size();
+    const std::size_t length = end - start;
+    if (length == 0 || length > MAX_NAME_LENGTH || path.find(u'\0', start) < end) {
+      return false;
+    }
+    names.push_back({start, length});
+    start = end + 1;
+  }
+  return true;
+}
+
+// The root key that a UTF-8 path starts with, and where its first name
+// starts (past the backslash), or -1.
+int RootOfPath(const std::u16string& path, std::size_t& namesStart) {
+  const std::size_t rootEnd = path.find(u'\\');
+  const std::u16string rootName = path.substr(0, rootEnd);
+  for (int i = 0; i < EmulatedRegistry::ROOT_COUNT; ++i) {
+    std::u16string known;
+    for (const char* c = ROOT_NAMES[i]; *c != '\0'; ++c) known.push_back(static_cast<char16_t>(*c));
+    if (rootName == known) {
+      namesStart = rootEnd == std::u16string::npos ? path.size() : rootEnd + 1;
+      return i;
+    }
+  }
+  return -1;
 }
 
 }  // namespace
@@ -55,34 +91,31 @@ const char* EmulatedRegistry::RootName(int index) {
   return ROOT_NAMES[index];
 }
 
-EmulatedRegistry::EmulatedRegistry(Family family) : family_(family) {
+EmulatedRegistry::EmulatedRegistry(Family family, CodePage codePage)
+    : family_(family), codePage_(codePage) {
   for (int i = 0; i < ROOT_COUNT; ++i) {
-    roots_[i].name = ROOT_NAMES[i];
+    for (const char* c = ROOT_NAMES[i]; *c != '\0'; ++c) {
+      roots_[i].name.push_back(static_cast<char16_t>(*c));
+    }
   }
 }
 
 Key* EmulatedRegistry::AddKey(const std::string& path) {
-  const std::size_t rootEnd = path.find('\\');
-  const std::string rootName = path.substr(0, rootEnd);
-  Key* key = nullptr;
-  for (int i = 0; i < ROOT_COUNT; ++i) {
-    if (rootName == ROOT_NAMES[i]) key = &roots_[i];
-  }
-  if (key == nullptr) return nullptr;
-  std::size_t start = rootEnd;
-  while (start != std::string::npos) {
-    ++start;
-    const std::size_t end = path.find('\\', start);
-    const std::size_t length = (end == std::string::npos ? path.size() : end) - start;
-    if (length == 0 || length > MAX_NAME_LENGTH) return nullptr;
-    Key* next = FindSubKey(*key, path.data() + start, length);
-    key = next != nullptr ? next : NewKey(*key, path.data() + start, length);
-    start = end;
+  std::u16string units;
+  std::size_t start = 0;
+  if (!Utf8ToUtf16(path, units)) return nullptr;
+  const int root = RootOfPath(units, start);
+  std::vector<NameSpan> names;
+  if (root < 0 || !SplitNames(units, start, names)) return nullptr;
+  Key* key = &roots_[root];
+  for (const NameSpan& name : names) {
+    Key* next = FindSubKey(*key, units.data() + name.start, name.length);
+    key = next != nullptr ? next : NewKey(*key, units.data() + name.start, name.length);
   }
   return key;
 }
 
-Key* EmulatedRegistry::NewKey(Key& parent, const char* name, std::size_t length) {
+Key* EmulatedRegistry::NewKey(Key& parent, const char16_t* name, std::size_t length) {
   keys_.emplace_back();
   Key& key = keys_.back();
   key.name.assign(name, length);
@@ -139,27 +172,26 @@ bool EmulatedRegistry::SetAllowedAccess(const std::string& path, REGSAM allowed)
 }
 
 Key* EmulatedRegistry::FindKey(const std::string& path) const {
-  const std::size_t rootEnd = path.find('\\');
-  const std::string rootName = path.substr(0, rootEnd);
-  const Key* key = nullptr;
-  for (int i = 0; i < ROOT_COUNT; ++i) {
-    if (rootName == ROOT_NAMES[i]) key = &roots_[i];
-  }
-  if (key == nullptr) return nullptr;
-  std::size_t start = rootEnd;
-  while (start != std::string::npos && key != nullptr) {
-    ++start;
-    const std::size_t end = path.find('\\', start);
-    const std::size_t length = (end == std::string::npos ? path.size() : end) - start;
-    key = FindSubKey(*key, path.data() + start, length);
-    start = end;
+  std::u16string units;
+  std::size_t start = 0;
+  std::vector<NameSpan> names;
+  if (!Utf8ToUtf16(path, units)) return nullptr;
+  const int root = RootOfPath(units, start);
+  if (root < 0 || !SplitNames(units, start, names)) return nullptr;
+  const Key* key = &roots_[root];
+  for (const NameSpan& name : names) {
+    key = FindSubKey(*key, units.data() + name.start, name.length);
+    if (key == nullptr) return nullptr;
   }
   return const_cast<Key*>(key);
 }
 
 std::string EmulatedRegistry::PathOf(const Key& key) const {
-  if (key.parent == nullptr) return key.name;
-  return PathOf(*key.parent) + "\\" + key.name;
+  if (key.parent == nullptr) return Utf16ToUtf8(key.name);
+  std::string path = PathOf(*key.parent);
+  path += '\\';
+  AppendUtf8(key.name.data(), key.name.size(), path);
+  return path;
 }
 
 std::vector<std::string> EmulatedRegistry::KeyPaths() const {
@@ -168,7 +200,8 @@ std::vector<std::string> EmulatedRegistry::KeyPaths() const {
     std::vector<std::string>& out;
     void Visit(const Key& key, const std::string& path) {
       ForEachSubKey(key, [&](const Key& child) {
-        const std::string childPath = path + "\\" + child.name;
+        std::string childPath = path + "\\";
+        AppendUtf8(child.name.data(), child.name.size(), childPath);
         out.push_back(childPath);
         Visit(child, childPath);
       });
@@ -176,7 +209,7 @@ std::vector<std::string> EmulatedRegistry::KeyPaths() const {
   };
   Walker walker{paths};
   for (const Key& root : roots_) {
-    walker.Visit(root, root.name);
+    walker.Visit(root, Utf16ToUtf8(root.name));
   }
   return paths;
 }
@@ -186,6 +219,11 @@ const Fault* EmulatedRegistry::BeginCall(Operation operation) {
     std::this_thread::sleep_for(std::chrono::microseconds(callDelayMicroseconds_));
   }
   const std::uint64_t number = ++callCounts_[static_cast<int>(operation)];
+  if (++callsMade_ > callBudget_ && callBudget_ != 0) {
+    budgetExceeded_ = true;
+    budgetFault_ = Fault{operation, number, ERROR_ACCESS_DENIED};
+    return &budgetFault_;
+  }
   for (const Fault& fault : faults_) {
     if (fault.operation == operation && fault.callNumber == number) return &fault;
   }
@@ -235,18 +273,19 @@ HKEY EmulatedRegistry::NewHandle(Key* key, REGSAM access) {
   return reinterpret_cast<HKEY>(value);
 }
 
-LONG EmulatedRegistry::Walk(Key* from, LPCSTR subKey, Key*& found) const {
+LONG EmulatedRegistry::Walk(Key* from, LPCSTR subKey, Key*& found) {
   found = from;
   if (subKey == nullptr) return ERROR_SUCCESS;
-  const char* start = subKey;
-  while (*start != '\0') {
-    const char* end = std::strchr(start, '\\');
-    const std::size_t length = end == nullptr ? std::strlen(start) : std::size_t(end - start);
-    if (length == 0 || length > MAX_NAME_LENGTH) return ERROR_INVALID_PARAMETER;
-    found = FindSubKey(*found, start, length);
+  // The name is converted to UTF-16 first and only then split: in a
+  // double-byte page the byte 0x5C ('\') is also the trail byte of many
+  // characters.
+  path_.clear();
+  AppendDecodedAnsi(subKey, std::strlen(subKey), codePage_, path_);
+  if (!path_.empty() && path_[0] == u'\\') return ERROR_BAD_PATHNAME;
+  if (!SplitNames(path_, 0, names_)) return ERROR_INVALID_PARAMETER;
+  for (const NameSpan& name : names_) {
+    found = FindSubKey(*found, path_.data() + name.start, name.length);
     if (found == nullptr) return ERROR_FILE_NOT_FOUND;
-    if (end == nullptr) break;
-    start = end + 1;
   }
   return ERROR_SUCCESS;
 }
@@ -265,11 +304,11 @@ void EmulatedRegistry::RemoveTree(Key& key) {
 }
 
 void EmulatedRegistry::Record(Operation operation, HKEY key, const char* name, DWORD index,
-                              LONG status) {
+                              LONG status, REGSAM access) {
   if (!traceEnabled_) return;
   const Resolved resolved = ResolveHandle(key);
   trace_.push_back(TraceEntry{operation, resolved.key != nullptr ? PathOf(*resolved.key) : "",
-                              name != nullptr ? name : "", index, status});
+                              name != nullptr ? name : "", index, status, access});
 }
 
 LONG EmulatedRegistry::OpenKey(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
@@ -287,7 +326,7 @@ LONG EmulatedRegistry::OpenKey(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PH
     }
     if (status == ERROR_SUCCESS) *result = NewHandle(target, access);
   }
-  Record(Operation::RegOpenKeyExA, key, subKey, 0, status);
+  Record(Operation::RegOpenKeyExA, key, subKey, 0, status, access);
   return status;
 }
 
@@ -303,27 +342,29 @@ LONG EmulatedRegistry::CreateKey(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, R
     status = parent.status;
     Key* target = parent.key;
     bool created = false;
-    for (const char* start = subKey; status == ERROR_SUCCESS && *start != '\0';) {
-      const char* end = std::strchr(start, '\\');
-      const std::size_t length = end == nullptr ? std::strlen(start) : std::size_t(end - start);
-      if (length == 0 || length > MAX_NAME_LENGTH) {
-        status = ERROR_INVALID_PARAMETER;
-        break;
-      }
-      Key* next = FindSubKey(*target, start, length);
+    path_.clear();
+    AppendDecodedAnsi(subKey, std::strlen(subKey), codePage_, path_);
+    if (status == ERROR_SUCCESS && !path_.empty() && path_[0] == u'\\') {
+      status = ERROR_BAD_PATHNAME;
+    } else if (status == ERROR_SUCCESS && !SplitNames(path_, 0, names_)) {
+      status = ERROR_INVALID_PARAMETER;
+    }
+    for (std::size_t i = 0; status == ERROR_SUCCESS && i < names_.size(); ++i) {
+      const char16_t* name = path_.data() + names_[i].start;
+      Key* next = FindSubKey(*target, name, names_[i].length);
       if (next == nullptr) {
-        // Creating needs the right to add sub-keys: on the handle for the
-        // first level, on the key above for any level below a new one.
-        const REGSAM held = target == parent.key ? parent.access : target->allowedAccess;
-        if ((held & KEY_CREATE_SUB_KEY) == 0) {
+        // Creating needs the right to add sub-keys, checked against what the
+        // key above grants, not against the access of the handle: a handle
+        // opened with DELETE | KEY_ENUMERATE_SUB_KEYS creates keys all the
+        // same where the key allows it.
+        if ((target->allowedAccess & KEY_CREATE_SUB_KEY) == 0) {
           status = ERROR_ACCESS_DENIED;
           break;
         }
-        next = NewKey(*target, start, length);
+        next = NewKey(*target, name, names_[i].length);
         created = true;
       }
       target = next;
-      start = end == nullptr ? start + length : end + 1;
     }
     if (status == ERROR_SUCCESS && (access & ~target->allowedAccess) != 0) {
       status = ERROR_ACCESS_DENIED;
@@ -335,7 +376,7 @@ LONG EmulatedRegistry::CreateKey(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, R
       }
     }
   }
-  Record(Operation::RegCreateKeyExA, key, subKey, 0, status);
+  Record(Operation::RegCreateKeyExA, key, subKey, 0, status, access);
   return status;
 }
 
@@ -386,6 +427,7 @@ LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSi
     fault = nullptr;
   }
   const Key* entry = nullptr;
+  std::size_t length = 0;
   if (fault != nullptr) {
     status = fault->status;
   } else if (resolved.status != ERROR_SUCCESS) {
@@ -397,13 +439,17 @@ LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSi
     status = ERROR_INVALID_PARAMETER;
   } else if ((entry = SubKeyAt(*resolved.key, index)) == nullptr) {
     status = ERROR_NO_MORE_ITEMS;
-  } else if (entry->name.size() + 1 > *nameSize || (keyClass != nullptr && *classSize < 1)) {
-    // Sizes count characters with the NUL on the way in; the name (and the
-    // empty class) must fit whole, or nothing usable is delivered.
+  } else if ((length = EncodeAnsi(entry->name.data(), entry->name.size(), codePage_, nullptr)) + 1 >
+                 *nameSize ||
+             (keyClass != nullptr && *classSize < 1)) {
+    // Sizes count the bytes of the converted name with the NUL on the way
+    // in; the name (and the empty class) must fit whole, or nothing usable
+    // is delivered.
     status = ERROR_MORE_DATA;
   } else {
-    std::memcpy(name, entry->name.c_str(), entry->name.size() + 1);
-    *nameSize = static_cast<DWORD>(entry->name.size());
+    EncodeAnsi(entry->name.data(), entry->name.size(), codePage_, name);
+    name[length] = '\0';
+    *nameSize = static_cast<DWORD>(length);
     if (keyClass != nullptr) {
       keyClass[0] = '\0';
       *classSize = 0;

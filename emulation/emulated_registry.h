@@ -1,10 +1,19 @@
 // An emulated Windows registry: four independent root trees behind the seven
 // registry and version operations, with the contracts Windows gives them.
 //
+// Names are kept as Windows keeps them, in UTF-16, and the 8-bit operations
+// convert them through the registry's ANSI code page (code_page.h): a name
+// with characters the page does not hold is delivered with '?' in their
+// place, and a name passed in is converted back before it is looked up, so
+// that "?????" finds only a key really named so. Sizes count the bytes of the
+// converted name; the limit of 255 on a name counts UTF-16 units.
+//
 // It is also a test instrument. A case is set up as plain data: keys by path,
-// the rights each key grants, the platform family, and faults that make a
-// chosen call of a chosen operation fail. Afterwards a test reads the keys
-// that remain, the calls that were made and the handles still open.
+// the rights each key grants, the platform family, the code page, and faults
+// that make a chosen call of a chosen operation fail. Afterwards a test reads
+// the keys that remain, the calls that were made and the handles still open.
+// Paths at this interface (AddKey, FindKey, PathOf, KeyPaths, the trace) are
+// UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "emulation/code_page.h"
 #include "emulation/key_tree.h"
 #include "platform/registry_api.h"
 
@@ -51,35 +61,56 @@ struct Fault {
 
 struct TraceEntry {
   Operation operation;
-  // Full path of the key the handle argument names ("" when invalid).
+  // Full path of the key the handle argument names ("" when invalid), UTF-8.
   std::string keyPath;
-  // The sub-key name passed, or for RegEnumKeyExA the name delivered.
+  // The 8-bit sub-key name passed, or for RegEnumKeyExA the name delivered,
+  // as the bytes that crossed the call.
   std::string name;
   DWORD index;
   LONG status;
+  // The access asked for by RegOpenKeyExA and RegCreateKeyExA, else 0.
+  REGSAM access = 0;
 };
 
 // Disposition values of RegCreateKeyExA.
 constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 
+// One name of a path: where it starts, how many UTF-16 units it has.
+struct NameSpan {
+  std::size_t start;
+  std::size_t length;
+};
+
 class EmulatedRegistry {
  public:
-  explicit EmulatedRegistry(Family family = Family::Nt);
+  explicit EmulatedRegistry(Family family = Family::Nt, CodePage codePage = CodePage::Windows1252);
   EmulatedRegistry(const EmulatedRegistry&) = delete;
   EmulatedRegistry& operator=(const EmulatedRegistry&) = delete;
 
   // ---- Setting up a case ----
 
-  // Adds the key at `path` ("HKEY_CURRENT_USER\Software\Foo"), with any
-  // missing keys above it. Returns the key, or null for a path that names no
-  // root key or holds an empty name or one over 255 bytes.
+  // Adds the key at `path` ("HKEY_CURRENT_USER\Software\Foo", UTF-8), with
+  // any missing keys above it. Returns the key, or null for a path that is
+  // not UTF-8, names no root key, or holds an empty name, one over 255 UTF-16
+  // units or one with a NUL.
   Key* AddKey(const std::string& path);
   void SetFamily(Family family) { family_ = family; }
   Family GetFamily() const { return family_; }
+  // The ANSI code page of the 8-bit operations.
+  void SetCodePage(CodePage codePage) { codePage_ = codePage; }
+  CodePage GetCodePage() const { return codePage_; }
   // Limits the rights the key at `path` grants; false when there is none.
   bool SetAllowedAccess(const std::string& path, REGSAM allowed);
   void AddFault(const Fault& fault) { faults_.push_back(fault); }
+  // After `calls` more calls (0: no limit), every further call fails with
+  // ERROR_ACCESS_DENIED (GetVersionExA with FALSE), so that a run that would
+  // loop for ever ends, and CallBudgetExceeded() tells.
+  void SetCallBudget(std::uint64_t calls) {
+    callBudget_ = calls == 0 ? 0 : callsMade_ + calls;
+    budgetExceeded_ = false;
+  }
+  bool CallBudgetExceeded() const { return budgetExceeded_; }
   void EnableTrace(bool enabled) { traceEnabled_ = enabled; }
   // Sleeps this long in every call, to make a run slow enough to watch.
   void SetCallDelayMicroseconds(unsigned delay) { callDelayMicroseconds_ = delay; }
@@ -145,14 +176,20 @@ class EmulatedRegistry {
   // Counts the call and tells whether a fault applies to it.
   const Fault* BeginCall(Operation operation);
   Resolved ResolveHandle(HKEY key) const;
-  // Walks `subKey` (a name or a path of names) from `from`.
-  LONG Walk(Key* from, LPCSTR subKey, Key*& found) const;
+  // Walks `subKey` (an 8-bit name or a path of names) from `from`.
+  LONG Walk(Key* from, LPCSTR subKey, Key*& found);
   HKEY NewHandle(Key* key, REGSAM access);
-  Key* NewKey(Key& parent, const char* name, std::size_t length);
+  Key* NewKey(Key& parent, const char16_t* name, std::size_t length);
   void RemoveTree(Key& key);
-  void Record(Operation operation, HKEY key, const char* name, DWORD index, LONG status);
+  void Record(Operation operation, HKEY key, const char* name, DWORD index, LONG status,
+              REGSAM access = 0);
 
   Family family_;
+  CodePage codePage_;
+  // Scratch for a name passed in and the names of its path, reused from
+  // call to call.
+  std::u16string path_;
+  std::vector<NameSpan> names_;
   Key roots_[ROOT_COUNT];
   std::deque<Key> keys_;
   std::vector<HandleSlot> handles_;
@@ -160,6 +197,10 @@ class EmulatedRegistry {
   std::size_t openHandles_ = 0;
   std::vector<Fault> faults_;
   std::uint64_t callCounts_[OPERATION_COUNT] = {};
+  std::uint64_t callBudget_ = 0;
+  std::uint64_t callsMade_ = 0;
+  bool budgetExceeded_ = false;
+  Fault budgetFault_{Operation::RegOpenKeyExA, 0};
   bool traceEnabled_ = false;
   std::vector<TraceEntry> trace_;
   std::vector<std::string> removedByFaults_;

@@ -2,13 +2,10 @@
 
 #include <cstring>
 
+#include "emulation/unicode_text.h"
+
 namespace emulation {
 namespace {
-
-unsigned char UpperLetter(char letter) {
-  const unsigned char value = static_cast<unsigned char>(letter);
-  return (value >= 'a' && value <= 'z') ? static_cast<unsigned char>(value - 0x20) : value;
-}
 
 std::uint32_t TreeSize(const Key* node) {
   return node == nullptr ? 0 : node->treeSize;
@@ -48,12 +45,12 @@ Key* Merge(Key* a, Key* b) {
 }
 
 // Splits `node` into the keys ordered before `name` and the rest.
-void Split(Key* node, const std::string& name, Key*& before, Key*& rest) {
+void Split(Key* node, const std::u16string& name, Key*& before, Key*& rest) {
   if (node == nullptr) {
     before = rest = nullptr;
     return;
   }
-  if (CompareKeyNames(node->name, name) < 0) {
+  if (CompareNames(node->name, name) < 0) {
     Split(node->right, name, node->right, rest);
     before = node;
   } else {
@@ -90,7 +87,7 @@ std::uint32_t IndexOf(const Key& target) {
   std::uint32_t index = 0;
   const Key* node = target.parent->children;
   while (node != &target) {
-    if (CompareKeyNames(target.name, node->name) < 0) {
+    if (CompareNames(target.name, node->name) < 0) {
       node = node->left;
     } else {
       index += TreeSize(node->left) + 1;
@@ -143,28 +140,16 @@ void Changed(Key& parent) {
 
 }  // namespace
 
-int CompareKeyNames(const char* a, std::size_t length, const std::string& b) {
-  const std::size_t common = length < b.size() ? length : b.size();
-  for (std::size_t i = 0; i < common; ++i) {
-    const unsigned char x = UpperLetter(a[i]);
-    const unsigned char y = UpperLetter(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (length == b.size()) return 0;
-  return length < b.size() ? -1 : 1;
-}
-
-int CompareKeyNames(const std::string& a, const std::string& b) {
-  return CompareKeyNames(a.data(), a.size(), b);
-}
-
-Key* FindSubKey(const Key& key, const char* name, std::size_t length) {
-  if (key.lastRead != nullptr && CompareKeyNames(name, length, key.lastRead->name) == 0) {
+Key* FindSubKey(const Key& key, const char16_t* name, std::size_t length) {
+  const auto compare = [name, length](const Key& other) {
+    return CompareNames(name, length, other.name.data(), other.name.size());
+  };
+  if (key.lastRead != nullptr && compare(*key.lastRead) == 0) {
     return key.lastRead;
   }
   Key* node = key.children;
   while (node != nullptr) {
-    const int order = CompareKeyNames(name, length, node->name);
+    const int order = compare(*node);
     if (order == 0) return node;
     node = order < 0 ? node->left : node->right;
   }

@@ -1,7 +1,9 @@
 // The keys of the emulated registry and the order of their sub-keys.
 //
-// Sub-keys are kept in the order Windows enumerates them: sorted by name with
-// the ASCII letters upper-cased, every other byte compared as it is. Each key
+// Names are UTF-16, as the registry keeps them, and compare without regard to
+// case over all of Unicode: "Äpfel" and "äpfel" name one key. Sub-keys are
+// kept in the order Windows enumerates them: sorted by the upper-cased UTF-16
+// units of their names, compared as unsigned numbers. Each key
 // is also a node of its parent's balanced search tree (a treap with subtree
 // sizes), so that looking a sub-key up by name, adding one and removing one
 // cost O(log n) even under a key with 100,000 sub-keys.
@@ -26,7 +28,7 @@ namespace emulation {
 // as it can: its name, its sub-keys by index, its rights, whether it was
 // removed. The tree's own fields follow.
 struct Key {
-  std::string name;
+  std::u16string name;
   // The sub-keys by index, made on the first read after a sub-key was added:
   // subKeyCount entries in enumeration order around a gap [gapStart, gapEnd).
   std::unique_ptr<Key*[]> slots;
@@ -56,11 +58,6 @@ struct Key {
   std::uint8_t longestName = 0;
 };
 
-// Orders two names as Windows enumerates them: <0, 0 or >0.
-int CompareKeyNames(const std::string& a, const std::string& b);
-// Orders a NUL-terminated name of `length` bytes against a key's name.
-int CompareKeyNames(const char* a, std::size_t length, const std::string& b);
-
 inline std::uint32_t SubKeyCount(const Key& key) {
   return key.subKeyCount;
 }
@@ -68,8 +65,8 @@ inline std::uint32_t SubKeyCount(const Key& key) {
 inline std::uint32_t LongestSubKeyName(const Key& key) {
   return key.longestSubKeyName;
 }
-// The sub-key of `key` named `name` (ASCII letters folded), or null.
-Key* FindSubKey(const Key& key, const char* name, std::size_t length);
+// The sub-key of `key` named `name` of `length` units (case ignored), or null.
+Key* FindSubKey(const Key& key, const char16_t* name, std::size_t length);
 // The sub-key at `index` in enumeration order, or null past the last one.
 Key* SubKeyAt(Key& key, std::uint32_t index);
 // Links `child`, whose name no sibling has, below `parent`.

@@ -46,22 +46,30 @@ class Contracts : public testing::Test {
 };
 
 TEST_F(Contracts, SubKeysEnumerateSortedByTheirUpperCasedNames) {
-  for (const char* name : {"b", "_x", "A", "[x", "a1", "\xE9t\xE9", "B2", "Z"}) {
+  for (const char* name : {"b", "_x", "A", "[x", "a1", "été", "B2", "Z", "ä", "Ω", "я"}) {
     registry.AddKey(std::string("HKEY_USERS\\") + name);
   }
-  // Upper-cased, "_" (0x5F) and "[" (0x5B) sort after the letters.
-  EXPECT_EQ(Enumerate(HKEY_USERS), (Paths{"A", "a1", "b", "B2", "Z", "[x", "_x", "\xE9t\xE9"}));
+  // Upper-cased UTF-16 units: "_" (0x5F) and "[" (0x5B) sort after the
+  // letters, "Ä" (0xC4) before "É" (0xC9), Greek before Cyrillic. Delivered
+  // in 1252, "Ω" and "я" read as '?'.
+  EXPECT_EQ(Enumerate(HKEY_USERS),
+            (Paths{"A", "a1", "b", "B2", "Z", "[x", "_x", "\xE4", "\xE9t\xE9", "?", "?"}));
 }
 
-TEST_F(Contracts, LookUpFoldsOnlyAsciiLetters) {
-  registry.AddKey("HKEY_USERS\\Caf\xC9");
+TEST_F(Contracts, LookUpIgnoresCaseOverAllOfUnicode) {
+  registry.AddKey("HKEY_USERS\\CafÉ");
+  registry.AddKey("HKEY_USERS\\Ωmega");
   HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, "CAF\xC9", 0, KEY_READ, &key), ERROR_SUCCESS);
-  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-  EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, "caf\xE9", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  // The 8-bit names are 1252 bytes: 0xC9 is "É", 0xE9 "é".
+  for (const char* name : {"CAF\xC9", "caf\xE9", "Caf\xC9"}) {
+    EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, name, 0, KEY_READ, &key), ERROR_SUCCESS) << name;
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, "Cafe", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
   // Adding the same name in another case adds nothing.
-  registry.AddKey("HKEY_USERS\\CAF\xC9");
-  EXPECT_EQ(registry.KeyPaths(), (Paths{"HKEY_USERS\\Caf\xC9"}));
+  registry.AddKey("HKEY_USERS\\café");
+  registry.AddKey("HKEY_USERS\\ωMEGA");
+  EXPECT_EQ(registry.KeyPaths(), (Paths{"HKEY_USERS\\CafÉ", "HKEY_USERS\\Ωmega"}));
 }
 
 TEST_F(Contracts, EnumerationSizesGoInWithTheNulAndComeBackWithout) {
@@ -142,8 +150,10 @@ TEST_F(Contracts, OpenChecksTheRightsTheKeyGrants) {
   RegCloseKey(key);
 }
 
-TEST_F(Contracts, CreateOpensAnExistingKeyOrCreatesWithTheRightToDoSo) {
+TEST_F(Contracts, CreateOpensAnExistingKeyOrCreatesWhereTheKeyAllowsIt) {
   registry.AddKey("HKEY_USERS\\There");
+  registry.AddKey("HKEY_USERS\\Closed");
+  registry.SetAllowedAccess("HKEY_USERS\\Closed", KEY_ALL_ACCESS & ~KEY_CREATE_SUB_KEY);
   HKEY parent = Open(HKEY_USERS, nullptr, KEY_READ);
   HKEY key = nullptr;
   DWORD disposition = 0;
@@ -151,18 +161,19 @@ TEST_F(Contracts, CreateOpensAnExistingKeyOrCreatesWithTheRightToDoSo) {
             ERROR_SUCCESS);
   EXPECT_EQ(disposition, emulation::REG_OPENED_EXISTING_KEY);
   RegCloseKey(key);
-  key = nullptr;
-  EXPECT_EQ(RegCreateKeyExA(parent, "New", 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
-            ERROR_ACCESS_DENIED);
-  EXPECT_EQ(key, nullptr);
-  RegCloseKey(parent);
-  parent = Open(HKEY_USERS, nullptr);
+  // The right to create is checked against what the key grants, not the
+  // access of the handle: a KEY_READ handle creates where the key allows it.
   EXPECT_EQ(
       RegCreateKeyExA(parent, "New\\Deeper", 0, nullptr, 0, KEY_READ, nullptr, &key, &disposition),
       ERROR_SUCCESS);
   EXPECT_EQ(disposition, emulation::REG_CREATED_NEW_KEY);
   EXPECT_TRUE(registry.Exists("HKEY_USERS\\New\\Deeper"));
   RegCloseKey(key);
+  key = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(parent, "Closed\\New", 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
+            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(key, nullptr);
+  EXPECT_FALSE(registry.Exists("HKEY_USERS\\Closed\\New"));
   RegCloseKey(parent);
 }
 

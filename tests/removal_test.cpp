@@ -47,7 +47,7 @@ TEST_F(Removal, KeyWithoutSubKeysTakesOneOpenReadCloseAndDelete) {
   registry.AddKey(P + "\\K");
   EXPECT_EQ(Remove("K"), TRUE);
   EXPECT_EQ(TraceLines(registry), (Paths{
-                                      "RegCreateKeyExA " + P + " K",
+                                      "RegOpenKeyExA " + P + " K",
                                       "RegEnumKeyExA " + P + "\\K",
                                       "RegCloseKey " + P + "\\K",
                                       "RegDeleteKeyA " + P + " K",
@@ -60,18 +60,18 @@ TEST_F(Removal, DeletesChildrenFirstAndClosesEachKeyJustBeforeItsDelete) {
   registry.AddKey(P + "\\K\\B");
   registry.AddKey(P + "\\Sibling");
   EXPECT_EQ(Remove("K"), TRUE);
-  EXPECT_EQ(TraceLines(registry, {Operation::RegCreateKeyExA, Operation::RegCloseKey,
+  EXPECT_EQ(TraceLines(registry, {Operation::RegOpenKeyExA, Operation::RegCloseKey,
                                   Operation::RegDeleteKeyA}),
             (Paths{
-                "RegCreateKeyExA " + P + " K",
-                "RegCreateKeyExA " + P + "\\K A",
+                "RegOpenKeyExA " + P + " K",
+                "RegOpenKeyExA " + P + "\\K A",
                 // K, A and A1 are open together here.
-                "RegCreateKeyExA " + P + "\\K\\A A1",
+                "RegOpenKeyExA " + P + "\\K\\A A1",
                 "RegCloseKey " + P + "\\K\\A\\A1",
                 "RegDeleteKeyA " + P + "\\K\\A A1",
                 "RegCloseKey " + P + "\\K\\A",
                 "RegDeleteKeyA " + P + "\\K A",
-                "RegCreateKeyExA " + P + "\\K B",
+                "RegOpenKeyExA " + P + "\\K B",
                 "RegCloseKey " + P + "\\K\\B",
                 "RegDeleteKeyA " + P + "\\K B",
                 "RegCloseKey " + P + "\\K",
@@ -114,7 +114,7 @@ TEST_F(Removal, FailedOpenReturnsFalseAndCallsNothingElse) {
   registry.AddKey(P + "\\K\\A");
   registry.SetAllowedAccess(P + "\\K", KEY_READ);
   EXPECT_EQ(Remove("K"), FALSE);
-  EXPECT_EQ(TraceLines(registry), (Paths{"RegCreateKeyExA " + P + " K"}));
+  EXPECT_EQ(TraceLines(registry), (Paths{"RegOpenKeyExA " + P + " K"}));
   EXPECT_TRUE(registry.Exists(P + "\\K\\A"));
 }
 
@@ -142,6 +142,84 @@ TEST_F(Removal, WorksTheSameOnTheOtherFamily) {
   EXPECT_EQ(Remove("K"), TRUE);
   EXPECT_EQ(registry.CallCount(Operation::RegDeleteKeyA), 4u);
   EXPECT_TRUE(KeysBelow(registry, P).empty());
+}
+
+// Names as the 8-bit calls deliver them: characters outside the ANSI code
+// page arrive as '?', and such a name opens no key. The removal stops at it
+// as at a sub-key that stays, and never creates a key in its place.
+struct CodePageCase {
+  const char* label;
+  emulation::CodePage page;
+  Paths left;
+};
+
+std::ostream& operator<<(std::ostream& out, const CodePageCase& c) {
+  return out << c.label;
+}
+
+class UnconvertibleNames : public testing::TestWithParam<CodePageCase> {};
+
+TEST_P(UnconvertibleNames, StopTheRemovalAtTheNameWithoutCreatingAnything) {
+  const CodePageCase& c = GetParam();
+  const std::string t = "HKEY_CURRENT_USER\\Software\\T";
+  EmulatedRegistry registry(Family::Nt, c.page);
+  // In enumeration order (upper-cased UTF-16): a, Отчёт, €uro. "€" is 0x80
+  // in 1252 and 0x88 in 1251, and 932 does not hold it; 1252 does not hold
+  // Cyrillic.
+  for (const char* name : {"a", "Отчёт", "€uro"}) registry.AddKey(t + "\\Quillorbex\\" + name);
+  registry.AddKey("HKEY_LOCAL_MACHINE\\Software\\Quillorbex");
+
+  const auto run = testing_support::RunTool(registry);
+
+  EXPECT_FALSE(run.callBudgetExceeded);
+  EXPECT_EQ(run.exitStatus, 33);
+  EXPECT_EQ(run.output, testing_support::EmptyRunOutput());
+  EXPECT_EQ(KeysBelow(registry, t), c.left);
+  // The roots after the one holding the name were searched all the same.
+  EXPECT_FALSE(registry.Exists("HKEY_LOCAL_MACHINE\\Software\\Quillorbex"));
+  EXPECT_EQ(registry.CallCount(Operation::RegCreateKeyExA), 0u);
+  EXPECT_EQ(registry.AllKeys().size(), 3u + 3 + 2);
+  EXPECT_EQ(registry.OpenHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, UnconvertibleNames,
+                         testing::Values(
+                             // What comes before the name is gone; it and what follows stay.
+                             CodePageCase{"cyrillic_in_1252",
+                                          emulation::CodePage::Windows1252,
+                                          {"HKEY_CURRENT_USER\\Software\\T\\Quillorbex",
+                                           "HKEY_CURRENT_USER\\Software\\T\\Quillorbex\\Отчёт",
+                                           "HKEY_CURRENT_USER\\Software\\T\\Quillorbex\\€uro"}},
+                             CodePageCase{"euro_in_932",
+                                          emulation::CodePage::Windows932,
+                                          {"HKEY_CURRENT_USER\\Software\\T\\Quillorbex",
+                                           "HKEY_CURRENT_USER\\Software\\T\\Quillorbex\\€uro"}},
+                             // 1251 holds every one of them: the whole tree goes.
+                             CodePageCase{"all_in_1251", emulation::CodePage::Windows1251, {}}),
+                         [](const testing::TestParamInfo<CodePageCase>& testInfo) {
+                           return std::string(testInfo.param.label);
+                         });
+
+// In a double-byte page the 8-bit name of a sub-key can be longer than 255
+// bytes: 130 kanji are 260 bytes, 255 kanji 510. Every such name is read
+// whole, so the tree below a match is removed however its keys are named.
+TEST(DoubleByteNames, LongerThan255BytesAreReadWholeAndRemoved) {
+  EmulatedRegistry registry(Family::Nt, emulation::CodePage::Windows932);
+  std::string kanji130, kanji255;
+  for (int i = 0; i < 255; ++i) (i < 130 ? kanji130 : kanji255) += "日";
+  kanji255 = kanji130 + kanji255;
+  registry.AddKey(P + "\\K\\" + kanji130 + "\\" + kanji255);
+  registry.AddKey(P + "\\K\\" + kanji255);
+  {
+    emulation::ActiveRegistryScope active(registry);
+    HKEY parent = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Parent", 0, KEY_ALL_ACCESS, &parent),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RemoveKeyTree(parent, "K"), TRUE);
+    RegCloseKey(parent);
+  }
+  EXPECT_TRUE(KeysBelow(registry, P).empty());
+  EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
 TEST(KeyHolderTest, ClosesItsKeyOnceWhetherClosedEarlyOrNot) {

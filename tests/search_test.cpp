@@ -26,6 +26,20 @@ std::size_t CountOf(const Paths& lines, const std::string& line) {
   return count;
 }
 
+// The opens made with `access`, as "RegOpenKeyExA keyPath name": with full
+// access the search's descents, with DELETE | KEY_ENUMERATE_SUB_KEYS the
+// removal's.
+Paths OpensWith(const EmulatedRegistry& registry, REGSAM access) {
+  Paths lines;
+  for (const emulation::TraceEntry& entry : registry.Trace()) {
+    if (entry.operation == Operation::RegOpenKeyExA && entry.access == access) {
+      lines.push_back("RegOpenKeyExA " + entry.keyPath + (entry.name.empty() ? "" : " ") +
+                      entry.name);
+    }
+  }
+  return lines;
+}
+
 TEST(Search, KeyWithoutSubKeysIsQueriedOnceAndNeverEnumerated) {
   EmulatedRegistry registry;
   registry.EnableTrace(true);
@@ -47,10 +61,12 @@ TEST(Search, RemovesMatchesSearchesTheRestAndCountsOnlyWhatItVisits) {
   EXPECT_EQ(KeysBelow(registry, K), (Paths{K + "\\Alpha", K + "\\Quill", K + "\\Quill\\Inner"}));
   // K, its four entries, Quillorbex below Alpha, Inner below Quill.
   EXPECT_EQ(visitedCount, 7);
-  const Paths opens = TraceLines(registry, {Operation::RegOpenKeyExA});
+  const Paths opens = OpensWith(registry, KEY_ALL_ACCESS);
   EXPECT_EQ(CountOf(opens, "RegOpenKeyExA " + K + " Alpha"), 1u);
   EXPECT_EQ(CountOf(opens, "RegOpenKeyExA " + K + " Quill"), 1u);
   EXPECT_EQ(opens.size(), 4u + 1 + 3);  // four roots, K, Alpha, Quill, Inner
+  // The removals open each key of the three matching trees once.
+  EXPECT_EQ(OpensWith(registry, DELETE | KEY_ENUMERATE_SUB_KEYS).size(), 2u + 4 + 2);
   EXPECT_EQ(registry.OpenHandleCount(), 0u);
   EXPECT_EQ(run.exitStatus, 33);
 }
@@ -102,9 +118,12 @@ TEST(Search, MatchThatCannotBeRemovedStaysUnsearchedWithoutAMessage) {
   const auto run = RunTool(registry);
   EXPECT_EQ(run.output, testing_support::EmptyRunOutput());
   EXPECT_EQ(KeysBelow(registry, K).size(), 4u);
-  for (const std::string& line : TraceLines(registry, {Operation::RegOpenKeyExA})) {
+  for (const std::string& line : OpensWith(registry, KEY_ALL_ACCESS)) {
     EXPECT_EQ(line.find("Quillorbex"), std::string::npos) << line;
   }
+  // The one open for removal is refused, and nothing below is touched.
+  EXPECT_EQ(OpensWith(registry, DELETE | KEY_ENUMERATE_SUB_KEYS),
+            (Paths{"RegOpenKeyExA " + K + " Quillorbex"}));
   EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
@@ -176,13 +195,16 @@ TEST_P(RemovalByFamily, RemovesTheWholeTreeTheWayTheFamilyNeeds) {
   EXPECT_EQ(registry.KeyPaths(), (Paths{K, K + "\\Keep"}));
   // The family is asked afresh at every match.
   EXPECT_EQ(registry.CallCount(Operation::GetVersionExA), 2u);
+  // The search opens the four roots, K and Keep; removal children first
+  // opens each of the six keys it removes as well. Nothing is ever created.
   if (c.oneDeletePerMatch) {
     EXPECT_EQ(registry.CallCount(Operation::RegDeleteKeyA), 2u);
-    EXPECT_EQ(registry.CallCount(Operation::RegCreateKeyExA), 0u);
+    EXPECT_EQ(registry.CallCount(Operation::RegOpenKeyExA), 6u);
   } else {
     EXPECT_EQ(registry.CallCount(Operation::RegDeleteKeyA), 6u);
-    EXPECT_EQ(registry.CallCount(Operation::RegCreateKeyExA), 6u);
+    EXPECT_EQ(registry.CallCount(Operation::RegOpenKeyExA), 12u);
   }
+  EXPECT_EQ(registry.CallCount(Operation::RegCreateKeyExA), 0u);
   EXPECT_EQ(registry.OpenHandleCount(), 0u);
   EXPECT_EQ(run.exitStatus, 33);
 }

@@ -9,12 +9,13 @@
 namespace model {
 namespace {
 
-// Bytes 0x80 and above as \xNN, so that a report reads the same anywhere.
+// Control characters as \xNN, so that a report reads the same anywhere;
+// names beyond ASCII stay UTF-8 text, as a registry export shows them.
 std::string Printable(const std::string& text) {
   std::string out;
   for (char c : text) {
     const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
+    if (byte >= 0x20 || c == '\n') {
       out += c;
     } else {
       char escaped[8];
@@ -63,6 +64,7 @@ std::string CheckCase(const Tree& tree, emulation::Family family,
   const std::set<std::string> remaining(paths.begin(), paths.end());
 
   std::string problems;
+  if (run.callBudgetExceeded) problems += "the run looped: stopped after 32 calls a key\n";
   if (run.exitStatus != 33) problems += "exit status " + std::to_string(run.exitStatus) + "\n";
   if (registry.OpenHandleCount() != 0) {
     problems += std::to_string(registry.OpenHandleCount()) + " handles left open\n";

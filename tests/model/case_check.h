@@ -9,7 +9,7 @@
 
 namespace model {
 
-// The tree as a REGEDIT4 fixture, bytes 0x80 and above written as \xNN.
+// The tree as a registry export (UTF-8), control characters as \xNN.
 std::string Report(const Tree& tree);
 
 // Runs the tool on `tree` with `faults`, and returns what is wrong ("" when

@@ -4,6 +4,8 @@
 #include <iterator>
 #include <vector>
 
+#include "tests/model/code_page_model.h"
+
 namespace model {
 namespace {
 
@@ -15,14 +17,6 @@ std::string Folded(const std::string& name) {
   return folded;
 }
 
-std::string Uppered(const std::string& name) {
-  std::string upper = name;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
-}
-
 bool Grants(const TreeKey& key, REGSAM access) {
   return (key.allowed & access) == access;
 }
@@ -30,26 +24,24 @@ bool Grants(const TreeKey& key, REGSAM access) {
 // Keys as they stand while the run goes on: a copy that removals change.
 struct Walker {
   emulation::Family family;
+  unsigned page = 1252;
   std::int64_t visited = 0;
   // Paths of the matching keys the walk reached.
   std::set<std::string> reachedMatches;
   std::string path;
 
-  // Sub-keys in the order they enumerate: upper-cased names, bytes unsigned.
+  // Sub-keys in the order they enumerate: upper-cased UTF-16 units.
   static void SortForEnumeration(std::vector<TreeKey>& keys) {
     std::sort(keys.begin(), keys.end(), [](const TreeKey& a, const TreeKey& b) {
-      const std::string x = Uppered(a.name);
-      const std::string y = Uppered(b.name);
-      return std::lexicographical_compare(
-          x.begin(), x.end(), y.begin(), y.end(), [](char p, char q) {
-            return static_cast<unsigned char>(p) < static_cast<unsigned char>(q);
-          });
+      return EnumerationKey(a.name) < EnumerationKey(b.name);
     });
   }
 
+  bool Opens(const TreeKey& key) const { return RoundTrips(key.name, page); }
+
   // Returns true when `key` is gone.
   bool RemoveChildrenFirst(TreeKey& key) {
-    if (!Grants(key, DELETE | KEY_ENUMERATE_SUB_KEYS)) return false;
+    if (!Opens(key) || !Grants(key, DELETE | KEY_ENUMERATE_SUB_KEYS)) return false;
     SortForEnumeration(key.children);
     while (!key.children.empty() && RemoveChildrenFirst(key.children.front())) {
       key.children.erase(key.children.begin());
@@ -58,7 +50,7 @@ struct Walker {
   }
 
   bool Remove(TreeKey& key) {
-    if (family == emulation::Family::Windows9x) return Grants(key, DELETE);
+    if (family == emulation::Family::Windows9x) return Opens(key) && Grants(key, DELETE);
     return RemoveChildrenFirst(key);
   }
 
@@ -66,14 +58,15 @@ struct Walker {
     std::vector<TreeKey> kept;
     for (TreeKey& child : key.children) {
       ++visited;
-      const std::string folded = Folded(child.name);
-      if (child.name.size() >= 200 || folded == "uninstall") {
+      const std::string delivered = AnsiName(child.name, page);
+      const std::string folded = Folded(delivered);
+      if (delivered.size() >= 200 || folded == "uninstall") {
         kept.push_back(child);
       } else if (folded.compare(0, 10, "quillorbex") == 0) {
         reachedMatches.insert(path + "\\" + child.name);
         if (!Remove(child)) kept.push_back(child);
       } else {
-        if (Grants(child, KEY_ALL_ACCESS)) {
+        if (Opens(child) && Grants(child, KEY_ALL_ACCESS)) {
           const std::string saved = path;
           path += "\\" + child.name;
           Search(child);
@@ -111,6 +104,7 @@ Prediction Predict(const Tree& tree, emulation::Family family) {
   Prediction prediction;
   Walker walker;
   walker.family = family;
+  walker.page = tree.codePage;
   for (int i = 0; i < 4; ++i) {
     TreeKey root = tree.roots[i];
     const std::int64_t before = walker.visited;

@@ -18,6 +18,9 @@ void LoadTree(const Tree& tree, emulation::EmulatedRegistry& registry) {
       load(child, childPath);
     }
   };
+  emulation::CodePage page = emulation::CodePage::Windows1252;
+  emulation::CodePageFromNumber(tree.codePage, page);
+  registry.SetCodePage(page);
   for (int i = 0; i < 4; ++i) {
     registry.RootKey(i).allowedAccess = tree.roots[i].allowed;
     load(tree.roots[i], ROOT_NAMES[i]);
@@ -25,7 +28,8 @@ void LoadTree(const Tree& tree, emulation::EmulatedRegistry& registry) {
 }
 
 std::string ToRegFile(const Tree& tree) {
-  std::string text = "REGEDIT4\n\n";
+  std::string text =
+      "Windows Registry Editor Version 5.00\n; code page " + std::to_string(tree.codePage) + "\n\n";
   std::function<void(const TreeKey&, const std::string&)> print = [&](const TreeKey& key,
                                                                       const std::string& path) {
     for (const TreeKey& child : key.children) {

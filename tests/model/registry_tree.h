@@ -1,6 +1,7 @@
-// A registry case as plain data: four root trees of named keys, each key with
-// the rights it grants. Loads into the emulated registry and prints as a
-// REGEDIT4 fixture (rights as comments) for a failure report.
+// A registry case as plain data: four root trees of named keys (UTF-8), each
+// key with the rights it grants, and the ANSI code page of the 8-bit calls.
+// Loads into the emulated registry and prints as a registry export (rights
+// and the code page as comments) for a failure report.
 #pragma once
 
 #include <string>
@@ -19,6 +20,8 @@ struct TreeKey {
 struct Tree {
   // HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS.
   TreeKey roots[4];
+  // 1252, 1251 or 932.
+  unsigned codePage = 1252;
 };
 
 extern const char* const ROOT_NAMES[4];

@@ -2,17 +2,41 @@
 
 #include <string>
 
+#include "tests/model/code_page_model.h"
+
 namespace model {
 namespace {
 
 const char* const TRICKY_NAMES[] = {
-    "Quillorbex",   "QUILLORBEX",   "quillorbex",       "qUiLlOrBeX",    "QuillorbexTools",
-    "Quillorbex 2", "Quillorbex.1", "quillorbex tools", "Quillorbe",     "MyQuillorbex",
-    "Quill",        " Quillorbex",  "Qu\xEDllorbex",    "QUILLORBE\xD8", "Quillorbex\xE9",
-    "[uillorbex",   "Uninstall",    "UNINSTALL",        "uninstall",     "Uninstaller",
-    "Uninstall ",   "Uninstall2",   "Uninstal",         "\xC9t\xE9",     "_Quillorbex",
-    "Software",     "Vendor",       "Classes",          "Settings",      "Data",
+    "Quillorbex",   "QUILLORBEX",   "quillorbex",       "qUiLlOrBeX", "QuillorbexTools",
+    "Quillorbex 2", "Quillorbex.1", "quillorbex tools", "Quillorbe",  "MyQuillorbex",
+    "Quill",        " Quillorbex",  "Quíllorbex",       "QUILLORBEØ", "Quillorbexé",
+    "[uillorbex",   "Uninstall",    "UNINSTALL",        "uninstall",  "Uninstaller",
+    "Uninstall ",   "Uninstall2",   "Uninstal",         "Été",        "_Quillorbex",
+    "Software",     "Vendor",       "Classes",          "Settings",   "Data",
 };
+
+// Names outside one code page or another: each round-trips in some of 1252,
+// 1251 and 932 and turns into '?' (or into ASCII look-alikes) in the others.
+const char* const UNICODE_NAMES[] = {
+    "Отчёт",
+    "Quillorbex Документы",
+    "日本語",
+    "Quillorbex 日本",
+    "🌎🌏🌍",
+    "Quillorbex🌍",
+    "Ｑｕｉｌｌｏｒｂｅｘ",
+    "Ｓｏｆｔｗａｒｅ",
+    "Äpfel",
+    "äPFEL",
+    "?????",
+    "Quillorbex ????",
+    "ΩMEGA",
+    "ωmega",
+    "Ünïnstall",
+};
+
+const unsigned CODE_PAGES[] = {1252, 1251, 932};
 
 const REGSAM RIGHTS[] = {
     KEY_READ,                         // readable, never opened with full access
@@ -23,7 +47,8 @@ const REGSAM RIGHTS[] = {
 
 class Generator {
  public:
-  Generator(Choices& choices, const GeneratorLimits& limits) : choices_(choices), limits_(limits) {}
+  Generator(Choices& choices, const GeneratorLimits& limits, unsigned page)
+      : choices_(choices), limits_(limits), page_(page) {}
 
   void Fill(TreeKey& key, int depth) {
     if (depth >= limits_.maxDepth || keys_ >= limits_.maxKeys) return;
@@ -50,24 +75,23 @@ class Generator {
   }
 
  private:
-  static bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      char x = a[i], y = b[i];
-      if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-      if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-      if (x != y) return false;
-    }
-    return true;
+  // True when `name` may stand beside `sibling`: they are not one key, and
+  // neither finds the other through the name delivered for it.
+  bool CanStandBeside(const std::string& name, const std::string& sibling) const {
+    return !SameKeyName(name, sibling) &&
+           !SameKeyName(NameFromAnsi(AnsiName(name, page_), page_), sibling) &&
+           !SameKeyName(NameFromAnsi(AnsiName(sibling, page_), page_), name);
   }
 
   // A name no sibling has yet, or "" after a few tries.
   std::string Name(const TreeKey& parent) {
     for (int attempt = 0; attempt < 8; ++attempt) {
       std::string name;
-      const std::uint32_t kind = choices_.Below(10);
+      const std::uint32_t kind = choices_.Below(12);
       if (kind < 5) {
         name = TRICKY_NAMES[choices_.Below(sizeof TRICKY_NAMES / sizeof *TRICKY_NAMES)];
+      } else if (kind >= 10) {
+        name = UNICODE_NAMES[choices_.Below(sizeof UNICODE_NAMES / sizeof *UNICODE_NAMES)];
       } else if (kind < 7) {
         name = "Key" + std::to_string(choices_.Below(1000));
       } else if (kind < 8) {
@@ -81,7 +105,9 @@ class Generator {
         name.resize(length);
       }
       bool taken = false;
-      for (const TreeKey& sibling : parent.children) taken = taken || SameName(sibling.name, name);
+      for (const TreeKey& sibling : parent.children) {
+        taken = taken || !CanStandBeside(name, sibling.name);
+      }
       if (!taken) return name;
     }
     return "";
@@ -89,6 +115,7 @@ class Generator {
 
   Choices& choices_;
   GeneratorLimits limits_;
+  unsigned page_;
   std::size_t keys_ = 0;
 };
 
@@ -96,7 +123,10 @@ class Generator {
 
 Tree GenerateTree(Choices& choices, const GeneratorLimits& limits) {
   Tree tree;
-  Generator generator(choices, limits);
+  // Most cases under the Western page, as most registries are read.
+  const std::uint32_t page = choices.Below(4);
+  tree.codePage = CODE_PAGES[page < 2 ? 0 : page - 1];
+  Generator generator(choices, limits, tree.codePage);
   for (TreeKey& root : tree.roots) generator.Fill(root, 0);
   return tree;
 }

@@ -1,7 +1,9 @@
 // Registry cases that favour the hard corners: the product name and
-// "Uninstall" in many cases and near misses, bytes 0x80 and above, names of
-// 9, 10, 199, 200 and 255 bytes, matches below matches and below Uninstall,
-// wide keys, deep chains, neighbouring matches, and keys that deny rights.
+// "Uninstall" in many cases and near misses, letters beyond ASCII, names the
+// case's code page does not hold (Cyrillic, kanji, emoji, fullwidth forms)
+// and names really made of '?', names of 9, 10, 199, 200 and 255 bytes,
+// matches below matches and below Uninstall, wide keys, deep chains,
+// neighbouring matches, and keys that deny rights.
 #pragma once
 
 #include <cstddef>

@@ -44,11 +44,17 @@ ToolRun RunTool(emulation::EmulatedRegistry& registry, const RunOptions& options
   ToolRun run;
   {
     emulation::ActiveRegistryScope active(registry);
+    // A run calls each operation a few times per key (an enumeration, an
+    // open, a query, a close; a removal adds a version query, reads and a
+    // delete): anything far beyond is a loop.
+    registry.SetCallBudget(32 * (registry.AllKeys().size() + 4) + 256);
     stdout = stream;
     run.exitStatus = TolvanikMain(static_cast<int>(arguments.size()), argv.data(), envp);
     // What the process would still pass on as it ends.
     std::fclose(stream);
     stdout = savedStdout;
+    run.callBudgetExceeded = registry.CallBudgetExceeded();
+    registry.SetCallBudget(0);
   }
   run.output = captured.Bytes();
   run.passes = captured.passes;

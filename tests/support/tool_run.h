@@ -35,6 +35,9 @@ struct ToolRun {
   std::string output;
   int exitStatus = 0;
   std::vector<std::string> passes;
+  // The run made far more calls than its registry can need (32 a key): it
+  // would have looped for ever, and was stopped by failing every call.
+  bool callBudgetExceeded = false;
 };
 
 struct RunOptions {
