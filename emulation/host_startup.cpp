@@ -5,6 +5,8 @@
 //                               back to it (atomically) after the run;
 //                               unset: an embedded sample, nothing written
 //   EMULATED_PLATFORM=nt|9x     the Windows family to behave as (default nt)
+//   EMULATED_CODEPAGE=n         the ANSI code page of the 8-bit calls, and of
+//                               an 8-bit store: 1252 (default), 1251 or 932
 //   EMULATED_CALL_DELAY_US=n    sleep n microseconds in every registry call
 //
 // A store that cannot be read or parsed ends the process with status 2 and a
@@ -93,9 +95,14 @@ void FinishRun() {
     ReportSampleRun(state.registry);
     return;
   }
-  const std::string text = RenderRegFile(state.document, state.registry);
-  if (text == state.storeText) return;
+  std::string text;
   std::string error;
+  if (!RenderRegFile(state.document, state.registry, text, error)) {
+    std::fprintf(stderr, "tolvanik: cannot write %s back, left as it was: %s\n",
+                 state.storePath.c_str(), error.c_str());
+    std::_Exit(SETUP_FAILURE_STATUS);
+  }
+  if (text == state.storeText) return;
   if (!ReplaceFileAtomically(state.storePath, text, error)) {
     std::fprintf(stderr, "tolvanik: cannot write %s back: %s\n", state.storePath.c_str(),
                  error.c_str());
@@ -116,6 +123,17 @@ struct HostStartup {
       state.registry.SetFamily(Family::Windows9x);
     } else {
       FailSetup("EMULATED_PLATFORM is \"" + family + "\"; it must be nt or 9x");
+    }
+
+    if (const char* page = std::getenv("EMULATED_CODEPAGE")) {
+      char* end = nullptr;
+      const unsigned long number = std::strtoul(page, &end, 10);
+      CodePage codePage = CodePage::Windows1252;
+      if (*page == '\0' || *end != '\0' || !CodePageFromNumber(number, codePage)) {
+        FailSetup(std::string("EMULATED_CODEPAGE is \"") + page +
+                  "\"; it must be 1252, 1251 or 932");
+      }
+      state.registry.SetCodePage(codePage);
     }
 
     if (const char* delay = std::getenv("EMULATED_CALL_DELAY_US")) {

@@ -3,6 +3,8 @@
 #include <functional>
 #include <unordered_set>
 
+#include "emulation/unicode_text.h"
+
 namespace emulation {
 namespace {
 
@@ -20,6 +22,59 @@ std::string TrimEnd(const std::string& line) {
     --end;
   }
   return line.substr(0, end);
+}
+
+// Where the line that starts at `position` ends (past its line feed) in a
+// file of `encoding`: a line feed is the byte 0x0A, or in UTF-16 the unit
+// 0x000A.
+std::size_t LineEnd(const std::string& text, std::size_t position, StoreEncoding encoding) {
+  if (encoding != StoreEncoding::Utf16Le) {
+    const std::size_t end = text.find('\n', position);
+    return end == std::string::npos ? text.size() : end + 1;
+  }
+  for (std::size_t at = position; at + 1 < text.size(); at += 2) {
+    if (text[at] == '\n' && text[at + 1] == '\0') return at + 2;
+  }
+  return text.size();
+}
+
+// A line of the file as UTF-8 text.
+std::string DecodeLine(const std::string& raw, const RegDocument& document) {
+  switch (document.encoding) {
+    case StoreEncoding::Utf8:
+      return raw;
+    case StoreEncoding::Utf16Le: {
+      std::u16string units;
+      for (std::size_t i = 0; i + 1 < raw.size(); i += 2) {
+        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(raw[i]) |
+                                              static_cast<unsigned char>(raw[i + 1]) << 8));
+      }
+      return Utf16ToUtf8(units);
+    }
+    case StoreEncoding::Ansi:
+      break;
+  }
+  return Utf16ToUtf8(FromAnsi(raw, document.codePage));
+}
+
+// UTF-8 text in the file's encoding; false when the file cannot hold it.
+bool EncodeText(const std::string& text, const RegDocument& document, std::string& out) {
+  if (document.encoding == StoreEncoding::Utf8) {
+    out = text;
+    return true;
+  }
+  std::u16string units;
+  if (!Utf8ToUtf16(text, units)) return false;
+  if (document.encoding == StoreEncoding::Utf16Le) {
+    out.clear();
+    for (const char16_t unit : units) {
+      out += static_cast<char>(unit & 0xFF);
+      out += static_cast<char>(unit >> 8);
+    }
+    return true;
+  }
+  out = ToAnsi(units, document.codePage);
+  return FromAnsi(out, document.codePage) == units;
 }
 
 bool ParseSectionHeader(const std::string& content, EmulatedRegistry& registry, const Key*& key,
@@ -51,12 +106,21 @@ bool ParseSectionHeader(const std::string& content, EmulatedRegistry& registry, 
     ++start;
     std::size_t end = path.find('\\', start);
     if (end == std::string::npos) end = path.size();
+    std::u16string name;
     if (end == start) {
       message = "empty key name in path \"" + path + "\"";
       return false;
     }
-    if (end - start > MAX_NAME_LENGTH) {
-      message = "key name of " + std::to_string(end - start) + " bytes; the longest is 255";
+    if (!Utf8ToUtf16(path.substr(start, end - start), name)) {
+      message = "key name that is not text in path \"" + path + "\"";
+      return false;
+    }
+    if (name.find(u'\0') != std::u16string::npos) {
+      message = "key name holding a NUL in path \"" + path + "\"";
+      return false;
+    }
+    if (name.size() > MAX_NAME_LENGTH) {
+      message = "key name of " + std::to_string(name.size()) + " characters; the longest is 255";
       return false;
     }
     if (++depth > MAX_DEPTH) {
@@ -74,21 +138,32 @@ bool ParseSectionHeader(const std::string& content, EmulatedRegistry& registry, 
 bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocument& document,
                   RegFileError& error) {
   document = RegDocument();
+  document.codePage = registry.GetCodePage();
   std::size_t position = 0;
-  if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) {
-    error = {1, "UTF-16 text is not supported; save the export as REGEDIT4 (8-bit)"};
+  if (text.compare(0, 2, "\xFE\xFF") == 0) {
+    error = {1, "UTF-16 big-endian text is not a registry export; regedit writes UTF-16LE"};
     return false;
   }
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) position = 3;
+  if (text.compare(0, 2, "\xFF\xFE") == 0) {
+    document.encoding = StoreEncoding::Utf16Le;
+    position = 2;
+    if (text.size() % 2 != 0) {
+      error = {1, "UTF-16 text of an odd number of bytes: the file is cut short"};
+      return false;
+    }
+  } else if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    document.encoding = StoreEncoding::Utf8;
+    position = 3;
+  }
 
   std::size_t lineNumber = 0;
   bool continued = false;
   std::string* current = &document.preamble;
   current->append(text, 0, position);
   while (position < text.size()) {
-    const std::size_t end = text.find('\n', position);
-    const std::size_t next = end == std::string::npos ? text.size() : end + 1;
-    const std::string line = text.substr(position, next - position);
+    const std::size_t next = LineEnd(text, position, document.encoding);
+    const std::string raw = text.substr(position, next - position);
+    const std::string line = DecodeLine(raw, document);
     position = next;
     ++lineNumber;
     const std::string content = TrimEnd(line);
@@ -129,7 +204,7 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
                                  "[HKEY_...] section header"};
       return false;
     }
-    current->append(line);
+    current->append(raw);
   }
   if (lineNumber == 0) {
     error = {1,
@@ -144,7 +219,8 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
   return true;
 }
 
-std::string RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry) {
+bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry, std::string& out,
+                   std::string& error) {
   std::unordered_set<const Key*> covered;
   auto cover = [&covered](const Key* key) {
     for (; key != nullptr && covered.insert(key).second; key = key->parent) {
@@ -154,9 +230,17 @@ std::string RenderRegFile(const RegDocument& document, const EmulatedRegistry& r
     if (!section.key->removed) cover(section.key);
   }
 
-  std::string out = document.preamble;
+  out = document.preamble;
+  bool ok = true;
   auto addEmptySection = [&](const Key& key) {
-    out += "[" + registry.PathOf(key) + "]" + document.lineEnding + document.lineEnding;
+    const std::string path = registry.PathOf(key);
+    std::string encoded;
+    if (!EncodeText("[" + path + "]" + document.lineEnding + document.lineEnding, document,
+                    encoded)) {
+      if (ok) error = "the key \"" + path + "\" cannot be written in the file's code page";
+      ok = false;
+    }
+    out += encoded;
     cover(&key);
   };
   for (const RegSection& section : document.sections) {
@@ -178,7 +262,7 @@ std::string RenderRegFile(const RegDocument& document, const EmulatedRegistry& r
   for (int i = 0; i < EmulatedRegistry::ROOT_COUNT; ++i) {
     visit(registry.RootKey(i));
   }
-  return out;
+  return ok;
 }
 
 }  // namespace emulation

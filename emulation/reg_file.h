@@ -1,10 +1,16 @@
 // Registry export files ("REGEDIT4" and "Windows Registry Editor Version
-// 5.00" headers, 8-bit text) as the store of the emulated registry.
+// 5.00" headers) as the store of the emulated registry, in the encodings
+// they come in:
+//   - UTF-16LE with a byte-order mark, what regedit and "reg export" write
+//     for "Windows Registry Editor Version 5.00": any Unicode name;
+//   - UTF-8 with a byte-order mark;
+//   - 8-bit text without one (REGEDIT4 above all): the registry's ANSI code
+//     page, as regedit reads and writes such files.
 //
 // A file is kept as it was read: its header and every section, a section
 // being a "[HKEY_...\path]" line with all the lines up to the next one,
-// byte for byte. Writing it back leaves out the sections of keys that were
-// removed and changes nothing else.
+// byte for byte in its own encoding. Writing it back leaves out the sections
+// of keys that were removed and changes nothing else.
 #pragma once
 
 #include <string>
@@ -21,12 +27,18 @@ struct RegSection {
   std::string text;
 };
 
+enum class StoreEncoding { Ansi, Utf8, Utf16Le };
+
 struct RegDocument {
-  // The header line and whatever stands before the first section.
+  // The byte-order mark, the header line and whatever stands before the
+  // first section.
   std::string preamble;
   std::vector<RegSection> sections;
   // The line ending of the header line, used for any section added.
   std::string lineEnding = "\r\n";
+  StoreEncoding encoding = StoreEncoding::Ansi;
+  // The page of an Ansi file: the registry's when the file was read.
+  CodePage codePage = CodePage::Windows1252;
 };
 
 struct RegFileError {
@@ -44,7 +56,10 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
 // that still exists, verbatim and in its place. A key still there that only
 // removed sections named (as the parent in their paths) gets an empty section
 // of its own in the first such place, and a key created since the file was
-// read gets one at the end, so that no key that exists is lost.
-std::string RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry);
+// read gets one at the end, so that no key that exists is lost. False, with
+// `error` saying why, when a key's path cannot be written in the file's
+// encoding (a name its code page does not hold).
+bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry, std::string& out,
+                   std::string& error);
 
 }  // namespace emulation

@@ -149,28 +149,55 @@ const std::string EMPTY_RUN =
     "\r\nEnumerating HKEY_LOCAL_MACHINE \r\nEnumerating HKEY_USERS "
     "\r\n\r\nRegistry successfully cleaned.\r\n";
 
-// Each fixture X.reg, run in both families, leaves exactly X.after.reg.
-class StoreFixtures : public testing::TestWithParam<std::tuple<std::string, std::string>> {};
+// Each fixture X.reg, run in a family under a code page, leaves exactly
+// X.after.reg, or X.after.PAGE.reg where what is left depends on the page.
+struct StoreCase {
+  std::string fixture;
+  std::string family;
+  std::string codePage;
+  std::string after;
+};
+
+std::ostream& operator<<(std::ostream& out, const StoreCase& c) {
+  return out << c.fixture << " " << c.family << " " << c.codePage;
+}
+
+class StoreFixtures : public testing::TestWithParam<StoreCase> {};
 
 TEST_P(StoreFixtures, RunLeavesExactlyTheExpectedFile) {
-  const std::string name = std::get<0>(GetParam());
-  const std::string family = std::get<1>(GetParam());
+  const StoreCase& c = GetParam();
   TempDir dir;
-  const std::string store = dir.File(name + ".reg");
-  WriteFile(store, Fixture(name + ".reg"));
-  const ProcessRun run =
-      RunTolvanik({"EMULATED_REGISTRY=" + store, "EMULATED_PLATFORM=" + family}, Stdout::Pipe);
+  const std::string store = dir.File(c.fixture + ".reg");
+  WriteFile(store, Fixture(c.fixture + ".reg"));
+  const ProcessRun run = RunTolvanik({"EMULATED_REGISTRY=" + store, "EMULATED_PLATFORM=" + c.family,
+                                      "EMULATED_CODEPAGE=" + c.codePage},
+                                     Stdout::Pipe);
   EXPECT_EQ(run.exitStatus, 33) << run.errors;
   EXPECT_EQ(run.output, EMPTY_RUN);
   EXPECT_EQ(run.errors, "");
-  EXPECT_EQ(ReadFile(store), Fixture(name + ".after.reg"));
+  EXPECT_EQ(ReadFile(store), Fixture(c.after));
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, StoreFixtures,
-                         testing::Combine(testing::Values("leftovers", "near_misses", "deep_chain"),
-                                          testing::Values("nt", "9x")),
-                         [](const auto& testInfo) {
-                           return std::get<0>(testInfo.param) + "_" + std::get<1>(testInfo.param);
+std::vector<StoreCase> StoreCases() {
+  std::vector<StoreCase> cases;
+  for (const char* fixture : {"leftovers", "near_misses", "deep_chain"}) {
+    for (const char* family : {"nt", "9x"}) {
+      cases.push_back({fixture, family, "1252", std::string(fixture) + ".after.reg"});
+    }
+  }
+  // A UTF-16 export as regedit writes it, with names beyond ASCII: written
+  // back in UTF-16, every kept section byte for byte.
+  for (const char* page : {"1252", "1251", "932"}) {
+    cases.push_back(
+        {"unicode_names", "nt", page, std::string("unicode_names.after.") + page + ".reg"});
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, StoreFixtures, testing::ValuesIn(StoreCases()),
+                         [](const testing::TestParamInfo<StoreCase>& testInfo) {
+                           return testInfo.param.fixture + "_" + testInfo.param.family + "_" +
+                                  testInfo.param.codePage;
                          });
 
 TEST(HostProgram, UnparsableStoreIsReportedWithFileAndLineAndLeftUntouched) {
@@ -199,6 +226,16 @@ TEST(HostProgram, UnknownFamilyIsReported) {
   const ProcessRun run = RunTolvanik({"EMULATED_PLATFORM=vista"}, Stdout::Pipe);
   EXPECT_EQ(run.exitStatus, 2);
   EXPECT_EQ(run.errors, "tolvanik: EMULATED_PLATFORM is \"vista\"; it must be nt or 9x\n");
+}
+
+TEST(HostProgram, UnknownCodePageIsReported) {
+  for (const std::string page : {"65001", "", "1252x"}) {
+    const ProcessRun run = RunTolvanik({"EMULATED_CODEPAGE=" + page}, Stdout::Pipe);
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(run.errors,
+              "tolvanik: EMULATED_CODEPAGE is \"" + page + "\"; it must be 1252, 1251 or 932\n");
+  }
 }
 
 TEST(HostProgram, EmbeddedSampleShowsDotsAndListsWhatWasRemoved) {
