@@ -17,10 +17,16 @@ namespace {
 // Converts `input` between two iconv encodings; false when iconv refuses a
 // character.
 bool Convert(const char* to, const char* from, const std::string& input, std::string& output) {
-  // One descriptor per direction, opened once: opening costs far more than
-  // converting a name.
-  static std::map<std::pair<std::string, std::string>, iconv_t> descriptors;
-  iconv_t& descriptor = descriptors[{to, from}];
+  // One descriptor per direction, opened once (opening costs far more than
+  // converting a name) and closed at exit.
+  struct Descriptors {
+    std::map<std::pair<std::string, std::string>, iconv_t> open;
+    ~Descriptors() {
+      for (auto& entry : open) iconv_close(entry.second);
+    }
+  };
+  static Descriptors descriptors;
+  iconv_t& descriptor = descriptors.open[{to, from}];
   if (descriptor == nullptr) {
     descriptor = iconv_open(to, from);
     if (descriptor == reinterpret_cast<iconv_t>(-1)) {
@@ -60,10 +66,16 @@ std::u32string CodePoints(const std::string& name) {
 }
 
 char32_t Upper(char32_t point) {
-  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  if (utf8 == static_cast<locale_t>(0)) throw std::runtime_error("no C.UTF-8 locale");
+  struct Utf8Locale {
+    locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    ~Utf8Locale() {
+      if (locale != static_cast<locale_t>(0)) freelocale(locale);
+    }
+  };
+  static const Utf8Locale utf8;
+  if (utf8.locale == static_cast<locale_t>(0)) throw std::runtime_error("no C.UTF-8 locale");
   if (point >= 0x10000) return point;
-  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(point), utf8));
+  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(point), utf8.locale));
 }
 
 bool IsAscii(const std::string& text) {
