@@ -116,7 +116,8 @@ double MeasureMemoryHere(const Shape& shape, std::size_t keys) {
   shape.build(registry, keys, false);
   const long after = CurrentRssBytes();
   std::size_t nameBytes = 0;
-  for (const emulation::Key& key : registry.AllKeys()) nameBytes += key.name.size();
+  // Names are UTF-16: two bytes a unit.
+  for (const emulation::Key& key : registry.AllKeys()) nameBytes += 2 * key.name.size();
   return double(after - before - long(nameBytes)) / double(KeyCount(registry));
 }
 

@@ -91,9 +91,14 @@ bool CodePageFromNumber(unsigned long number, CodePage& page) {
 }
 
 std::size_t EncodeAnsi(const char16_t* units, std::size_t count, CodePage page, char* out) {
-  const EncodeTable* table = nullptr;
+  // Most names are ASCII, the same bytes in every page.
   std::size_t length = 0;
-  for (std::size_t i = 0; i < count; ++i) {
+  while (length < count && units[length] < 0x80) {
+    if (out != nullptr) out[length] = static_cast<char>(units[length]);
+    ++length;
+  }
+  const EncodeTable* table = nullptr;
+  for (std::size_t i = length; i < count; ++i) {
     std::uint16_t bytes = units[i];
     if (bytes >= 0x80) {
       if (table == nullptr) table = &TableOf(page);

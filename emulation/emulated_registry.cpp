@@ -52,12 +52,20 @@ bool SplitNames(const std::u16string& path, std::size_t start, std::vector<NameS
 // The root key that a UTF-8 path starts with, and where its first name
 // starts (past the backslash), or -1.
 int RootOfPath(const std::u16string& path, std::size_t& namesStart) {
+  static const struct RootNames {
+    std::u16string names[EmulatedRegistry::ROOT_COUNT];
+    RootNames() {
+      for (int i = 0; i < EmulatedRegistry::ROOT_COUNT; ++i) {
+        for (const char* c = ROOT_NAMES[i]; *c != '\0'; ++c) {
+          names[i].push_back(static_cast<char16_t>(*c));
+        }
+      }
+    }
+  } roots;
   const std::size_t rootEnd = path.find(u'\\');
-  const std::u16string rootName = path.substr(0, rootEnd);
+  const std::size_t rootLength = rootEnd == std::u16string::npos ? path.size() : rootEnd;
   for (int i = 0; i < EmulatedRegistry::ROOT_COUNT; ++i) {
-    std::u16string known;
-    for (const char* c = ROOT_NAMES[i]; *c != '\0'; ++c) known.push_back(static_cast<char16_t>(*c));
-    if (rootName == known) {
+    if (path.compare(0, rootLength, roots.names[i]) == 0) {
       namesStart = rootEnd == std::u16string::npos ? path.size() : rootEnd + 1;
       return i;
     }
@@ -94,9 +102,9 @@ const char* EmulatedRegistry::RootName(int index) {
 EmulatedRegistry::EmulatedRegistry(Family family, CodePage codePage)
     : family_(family), codePage_(codePage) {
   for (int i = 0; i < ROOT_COUNT; ++i) {
-    for (const char* c = ROOT_NAMES[i]; *c != '\0'; ++c) {
-      roots_[i].name.push_back(static_cast<char16_t>(*c));
-    }
+    std::u16string name;
+    for (const char* c = ROOT_NAMES[i]; *c != '\0'; ++c) name.push_back(static_cast<char16_t>(*c));
+    roots_[i].name.assign(name.data(), name.size());
   }
 }
 
@@ -187,7 +195,7 @@ Key* EmulatedRegistry::FindKey(const std::string& path) const {
 }
 
 std::string EmulatedRegistry::PathOf(const Key& key) const {
-  if (key.parent == nullptr) return Utf16ToUtf8(key.name);
+  if (key.parent == nullptr) return ROOT_NAMES[&key - roots_];
   std::string path = PathOf(*key.parent);
   path += '\\';
   AppendUtf8(key.name.data(), key.name.size(), path);
@@ -209,7 +217,7 @@ std::vector<std::string> EmulatedRegistry::KeyPaths() const {
   };
   Walker walker{paths};
   for (const Key& root : roots_) {
-    walker.Visit(root, Utf16ToUtf8(root.name));
+    walker.Visit(root, ROOT_NAMES[&root - roots_]);
   }
   return paths;
 }
@@ -427,6 +435,9 @@ LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSi
     fault = nullptr;
   }
   const Key* entry = nullptr;
+  // The longest name, 255 UTF-16 units, in the widest page here: two bytes
+  // a unit.
+  char converted[MAX_NAME_LENGTH * 2];
   std::size_t length = 0;
   if (fault != nullptr) {
     status = fault->status;
@@ -439,7 +450,8 @@ LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSi
     status = ERROR_INVALID_PARAMETER;
   } else if ((entry = SubKeyAt(*resolved.key, index)) == nullptr) {
     status = ERROR_NO_MORE_ITEMS;
-  } else if ((length = EncodeAnsi(entry->name.data(), entry->name.size(), codePage_, nullptr)) + 1 >
+  } else if ((length = EncodeAnsi(entry->name.data(), entry->name.size(), codePage_, converted)) +
+                     1 >
                  *nameSize ||
              (keyClass != nullptr && *classSize < 1)) {
     // Sizes count the bytes of the converted name with the NUL on the way
@@ -447,7 +459,7 @@ LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSi
     // is delivered.
     status = ERROR_MORE_DATA;
   } else {
-    EncodeAnsi(entry->name.data(), entry->name.size(), codePage_, name);
+    std::memcpy(name, converted, length);
     name[length] = '\0';
     *nameSize = static_cast<DWORD>(length);
     if (keyClass != nullptr) {

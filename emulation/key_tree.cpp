@@ -45,12 +45,16 @@ Key* Merge(Key* a, Key* b) {
 }
 
 // Splits `node` into the keys ordered before `name` and the rest.
-void Split(Key* node, const std::u16string& name, Key*& before, Key*& rest) {
+int Compare(const KeyName& a, const KeyName& b) {
+  return CompareNames(a.data(), a.size(), b.data(), b.size());
+}
+
+void Split(Key* node, const KeyName& name, Key*& before, Key*& rest) {
   if (node == nullptr) {
     before = rest = nullptr;
     return;
   }
-  if (CompareNames(node->name, name) < 0) {
+  if (Compare(node->name, name) < 0) {
     Split(node->right, name, node->right, rest);
     before = node;
   } else {
@@ -87,7 +91,7 @@ std::uint32_t IndexOf(const Key& target) {
   std::uint32_t index = 0;
   const Key* node = target.parent->children;
   while (node != &target) {
-    if (CompareNames(target.name, node->name) < 0) {
+    if (Compare(target.name, node->name) < 0) {
       node = node->left;
     } else {
       index += TreeSize(node->left) + 1;

@@ -24,11 +24,33 @@
 
 namespace emulation {
 
+// A key's name in UTF-16. Names of up to INLINE_UNITS units, nearly all of
+// them, are held in the key itself, so that a walk reads a name from the
+// key's own cache lines; longer ones live on the heap.
+class KeyName {
+ public:
+  static constexpr std::size_t INLINE_UNITS = 23;
+
+  void assign(const char16_t* units, std::size_t length) {
+    length_ = static_cast<std::uint8_t>(length);
+    heap_.reset(length > INLINE_UNITS ? new char16_t[length] : nullptr);
+    char16_t* to = heap_ != nullptr ? heap_.get() : inline_;
+    for (std::size_t i = 0; i < length; ++i) to[i] = units[i];
+  }
+  const char16_t* data() const { return heap_ != nullptr ? heap_.get() : inline_; }
+  std::size_t size() const { return length_; }
+
+ private:
+  char16_t inline_[INLINE_UNITS] = {};
+  std::uint8_t length_ = 0;
+  std::unique_ptr<char16_t[]> heap_;
+};
+
 // What every walk reads of a key comes first, to share as few cache lines
 // as it can: its name, its sub-keys by index, its rights, whether it was
 // removed. The tree's own fields follow.
 struct Key {
-  std::u16string name;
+  KeyName name;
   // The sub-keys by index, made on the first read after a sub-key was added:
   // subKeyCount entries in enumeration order around a gap [gapStart, gapEnd).
   std::unique_ptr<Key*[]> slots;

@@ -103,21 +103,8 @@ std::string Utf16ToUtf8(const std::u16string& text) {
   return out;
 }
 
-char16_t UpperCase(char16_t unit) {
-  if (unit < 0x80)
-    return (unit >= u'a' && unit <= u'z') ? static_cast<char16_t>(unit - 0x20) : unit;
+char16_t UpperCaseBeyondAscii(char16_t unit) {
   return Upper().units[unit];
-}
-
-int CompareNames(const char16_t* a, std::size_t aLength, const char16_t* b, std::size_t bLength) {
-  const std::size_t common = aLength < bLength ? aLength : bLength;
-  for (std::size_t i = 0; i < common; ++i) {
-    const char16_t x = UpperCase(a[i]);
-    const char16_t y = UpperCase(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (aLength == bLength) return 0;
-  return aLength < bLength ? -1 : 1;
 }
 
 }  // namespace emulation
