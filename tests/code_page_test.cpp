@@ -10,6 +10,7 @@
 #include "emulation/code_page.h"
 #include "emulation/unicode_text.h"
 #include "tests/model/code_page_model.h"
+#include "tests/support/text.h"
 
 namespace {
 
@@ -17,15 +18,7 @@ using emulation::CodePage;
 
 class CodePages : public testing::TestWithParam<CodePage> {};
 
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char part[4];
-  for (const char c : bytes) {
-    std::snprintf(part, sizeof part, "%02X ", static_cast<unsigned char>(c));
-    out += part;
-  }
-  return out;
-}
+using testing_support::Hex;
 
 // The characters Windows (and Wine, measured here) gives to single bytes
 // that glibc leaves without one: the C1 controls of the bytes 1252 and 1251

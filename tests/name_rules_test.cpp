@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cleaner/name_match.h"
+#include "tests/support/text.h"
 #include "tests/support/tool_run.h"
 
 namespace {
@@ -38,10 +39,8 @@ std::string Padded(const std::string& start, std::size_t length) {
 }
 
 // `count` times the kanji 日 (two bytes in 932: 0x93 0xFA).
-std::string Kanji(std::size_t count) {
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) text += "日";
-  return text;
+std::string Kanji(int count) {
+  return testing_support::Repeat("日", count);
 }
 
 constexpr CodePage CP1251 = CodePage::Windows1251;

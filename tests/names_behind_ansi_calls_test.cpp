@@ -8,28 +8,15 @@
 #include <vector>
 
 #include "emulation/emulated_registry.h"
+#include "tests/support/text.h"
 
 namespace {
 
 using emulation::CodePage;
 using emulation::EmulatedRegistry;
 using emulation::Family;
-
-std::string Repeat(const std::string& text, int count) {
-  std::string out;
-  for (int i = 0; i < count; ++i) out += text;
-  return out;
-}
-
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char part[4];
-  for (const char c : bytes) {
-    std::snprintf(part, sizeof part, "%02X ", static_cast<unsigned char>(c));
-    out += part;
-  }
-  return out;
-}
+using testing_support::Hex;
+using testing_support::Repeat;
 
 // A name as stored (UTF-8 here), the bytes RegEnumKeyExA delivers for it in
 // one page, and whether those bytes open the key again.

@@ -6,6 +6,7 @@
 
 #include "emulation/reg_file.h"
 #include "emulation/unicode_text.h"
+#include "tests/support/text.h"
 
 namespace {
 
@@ -14,6 +15,7 @@ using emulation::ParseRegFile;
 using emulation::RegDocument;
 using emulation::RegFileError;
 using Paths = std::vector<std::string>;
+using testing_support::Repeat;
 
 std::string RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry) {
   std::string text;
@@ -213,12 +215,6 @@ TEST(RegFile, KeyItsCodePageCannotHoldIsNotWrittenToAnEightBitFile) {
   std::string message;
   EXPECT_FALSE(emulation::RenderRegFile(document, registry, text, message));
   EXPECT_NE(message.find("HKEY_USERS\\A\\日本"), std::string::npos) << message;
-}
-
-std::string Repeat(const std::string& text, int count) {
-  std::string out;
-  for (int i = 0; i < count; ++i) out += text;
-  return out;
 }
 
 struct BadFile {

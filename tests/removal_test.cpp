@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cleaner/remove_key_tree.h"
+#include "tests/support/text.h"
 #include "tests/support/tool_run.h"
 
 namespace {
@@ -205,9 +206,8 @@ INSTANTIATE_TEST_SUITE_P(CodePages, UnconvertibleNames,
 // whole, so the tree below a match is removed however its keys are named.
 TEST(DoubleByteNames, LongerThan255BytesAreReadWholeAndRemoved) {
   EmulatedRegistry registry(Family::Nt, emulation::CodePage::Windows932);
-  std::string kanji130, kanji255;
-  for (int i = 0; i < 255; ++i) (i < 130 ? kanji130 : kanji255) += "日";
-  kanji255 = kanji130 + kanji255;
+  const std::string kanji130 = testing_support::Repeat("日", 130);
+  const std::string kanji255 = testing_support::Repeat("日", 255);
   registry.AddKey(P + "\\K\\" + kanji130 + "\\" + kanji255);
   registry.AddKey(P + "\\K\\" + kanji255);
   {
