@@ -49,9 +49,8 @@ bool SplitNames(const std::u16string& path, std::size_t start, std::vector<NameS
   return true;
 }
 
-// The root key that a UTF-8 path starts with, and where its first name
-// starts (past the backslash), or -1.
-int RootOfPath(const std::u16string& path, std::size_t& namesStart) {
+// The names of the root keys in UTF-16.
+const std::u16string& RootNameUnits(int index) {
   static const struct RootNames {
     std::u16string names[EmulatedRegistry::ROOT_COUNT];
     RootNames() {
@@ -62,12 +61,20 @@ int RootOfPath(const std::u16string& path, std::size_t& namesStart) {
       }
     }
   } roots;
-  const std::size_t rootEnd = path.find(u'\\');
-  const std::size_t rootLength = rootEnd == std::u16string::npos ? path.size() : rootEnd;
+  return roots.names[index];
+}
+
+// A UTF-8 path of this interface in UTF-16 `units`, split into `names`
+// below its root key. Returns the root key's index, or -1 for a path that is
+// not UTF-8, names no root key or holds a name that cannot be.
+int ParsePath(const std::string& path, std::u16string& units, std::vector<NameSpan>& names) {
+  if (!Utf8ToUtf16(path, units)) return -1;
+  const std::size_t rootEnd = units.find(u'\\');
+  const std::size_t rootLength = rootEnd == std::u16string::npos ? units.size() : rootEnd;
   for (int i = 0; i < EmulatedRegistry::ROOT_COUNT; ++i) {
-    if (path.compare(0, rootLength, roots.names[i]) == 0) {
-      namesStart = rootEnd == std::u16string::npos ? path.size() : rootEnd + 1;
-      return i;
+    if (units.compare(0, rootLength, RootNameUnits(i)) == 0) {
+      const std::size_t start = rootEnd == std::u16string::npos ? units.size() : rootEnd + 1;
+      return SplitNames(units, start, names) ? i : -1;
     }
   }
   return -1;
@@ -102,19 +109,15 @@ const char* EmulatedRegistry::RootName(int index) {
 EmulatedRegistry::EmulatedRegistry(Family family, CodePage codePage)
     : family_(family), codePage_(codePage) {
   for (int i = 0; i < ROOT_COUNT; ++i) {
-    std::u16string name;
-    for (const char* c = ROOT_NAMES[i]; *c != '\0'; ++c) name.push_back(static_cast<char16_t>(*c));
-    roots_[i].name.assign(name.data(), name.size());
+    roots_[i].name.assign(RootNameUnits(i).data(), RootNameUnits(i).size());
   }
 }
 
 Key* EmulatedRegistry::AddKey(const std::string& path) {
   std::u16string units;
-  std::size_t start = 0;
-  if (!Utf8ToUtf16(path, units)) return nullptr;
-  const int root = RootOfPath(units, start);
   std::vector<NameSpan> names;
-  if (root < 0 || !SplitNames(units, start, names)) return nullptr;
+  const int root = ParsePath(path, units, names);
+  if (root < 0) return nullptr;
   Key* key = &roots_[root];
   for (const NameSpan& name : names) {
     Key* next = FindSubKey(*key, units.data() + name.start, name.length);
@@ -181,11 +184,9 @@ bool EmulatedRegistry::SetAllowedAccess(const std::string& path, REGSAM allowed)
 
 Key* EmulatedRegistry::FindKey(const std::string& path) const {
   std::u16string units;
-  std::size_t start = 0;
   std::vector<NameSpan> names;
-  if (!Utf8ToUtf16(path, units)) return nullptr;
-  const int root = RootOfPath(units, start);
-  if (root < 0 || !SplitNames(units, start, names)) return nullptr;
+  const int root = ParsePath(path, units, names);
+  if (root < 0) return nullptr;
   const Key* key = &roots_[root];
   for (const NameSpan& name : names) {
     key = FindSubKey(*key, units.data() + name.start, name.length);
@@ -281,16 +282,21 @@ HKEY EmulatedRegistry::NewHandle(Key* key, REGSAM access) {
   return reinterpret_cast<HKEY>(value);
 }
 
-LONG EmulatedRegistry::Walk(Key* from, LPCSTR subKey, Key*& found) {
-  found = from;
-  if (subKey == nullptr) return ERROR_SUCCESS;
+LONG EmulatedRegistry::SplitSubKey(LPCSTR subKey) {
   // The name is converted to UTF-16 first and only then split: in a
   // double-byte page the byte 0x5C ('\') is also the trail byte of many
   // characters.
   path_.clear();
   AppendDecodedAnsi(subKey, std::strlen(subKey), codePage_, path_);
   if (!path_.empty() && path_[0] == u'\\') return ERROR_BAD_PATHNAME;
-  if (!SplitNames(path_, 0, names_)) return ERROR_INVALID_PARAMETER;
+  return SplitNames(path_, 0, names_) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+}
+
+LONG EmulatedRegistry::Walk(Key* from, LPCSTR subKey, Key*& found) {
+  found = from;
+  if (subKey == nullptr) return ERROR_SUCCESS;
+  const LONG status = SplitSubKey(subKey);
+  if (status != ERROR_SUCCESS) return status;
   for (const NameSpan& name : names_) {
     found = FindSubKey(*found, path_.data() + name.start, name.length);
     if (found == nullptr) return ERROR_FILE_NOT_FOUND;
@@ -350,13 +356,7 @@ LONG EmulatedRegistry::CreateKey(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, R
     status = parent.status;
     Key* target = parent.key;
     bool created = false;
-    path_.clear();
-    AppendDecodedAnsi(subKey, std::strlen(subKey), codePage_, path_);
-    if (status == ERROR_SUCCESS && !path_.empty() && path_[0] == u'\\') {
-      status = ERROR_BAD_PATHNAME;
-    } else if (status == ERROR_SUCCESS && !SplitNames(path_, 0, names_)) {
-      status = ERROR_INVALID_PARAMETER;
-    }
+    if (status == ERROR_SUCCESS) status = SplitSubKey(subKey);
     for (std::size_t i = 0; status == ERROR_SUCCESS && i < names_.size(); ++i) {
       const char16_t* name = path_.data() + names_[i].start;
       Key* next = FindSubKey(*target, name, names_[i].length);

@@ -176,7 +176,11 @@ class EmulatedRegistry {
   // Counts the call and tells whether a fault applies to it.
   const Fault* BeginCall(Operation operation);
   Resolved ResolveHandle(HKEY key) const;
-  // Walks `subKey` (an 8-bit name or a path of names) from `from`.
+  // Converts `subKey` (an 8-bit name or a path of names) into `path_` and
+  // splits it into `names_`: ERROR_SUCCESS, ERROR_BAD_PATHNAME for a leading
+  // backslash, ERROR_INVALID_PARAMETER for an empty or too long name.
+  LONG SplitSubKey(LPCSTR subKey);
+  // Walks `subKey` from `from`.
   LONG Walk(Key* from, LPCSTR subKey, Key*& found);
   HKEY NewHandle(Key* key, REGSAM access);
   Key* NewKey(Key& parent, const char16_t* name, std::size_t length);
