@@ -1,0 +1,30 @@
+"""What the Windows programs must be, checked with MinGW-w64's objdump: a PE32
+(32-bit) or PE32+ (64-bit) console program that needs only system DLLs."""
+
+import re
+import shutil
+import subprocess
+
+ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
+# (objdump, the PE optional header's magic) by architecture.
+ARCHITECTURES = {"win32": ("i686-w64-mingw32-objdump", "010b"),
+                 "win64": ("x86_64-w64-mingw32-objdump", "020b")}
+
+
+def objdump_for(arch):
+    """The objdump for `arch`, or None where it is not installed."""
+    return shutil.which(ARCHITECTURES[arch][0])
+
+
+def check_executable(suite, exe, arch):
+    """Records on `suite` (check(ok, what, detail)) the three checks."""
+    objdump, magic = ARCHITECTURES[arch]
+    dump = subprocess.run([objdump, "-p", str(exe)], stdout=subprocess.PIPE, check=True,
+                          timeout=60).stdout.decode()
+    suite.check(f"Magic\t\t\t{magic}" in dump,
+                f"{exe.name} is {'PE32' if arch == 'win32' else 'PE32+'} (magic {magic})")
+    suite.check(re.search(r"Subsystem\s+00000003", dump) is not None,
+                f"{exe.name} is a console program")
+    dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
+    suite.check(bool(dlls) and dlls <= ALLOWED_DLLS, f"{exe.name} imports only system DLLs",
+                f"imports: {sorted(dlls)}")
