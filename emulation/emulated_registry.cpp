@@ -1,5 +1,6 @@
 #include "emulation/emulated_registry.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -40,7 +41,8 @@ bool SplitNames(const std::u16string& path, std::size_t start, std::vector<NameS
     std::size_t end = path.find(u'\\', start);
     if (end == std::u16string::npos) end = path.size();
     const std::size_t length = end - start;
-    if (length == 0 || length > MAX_NAME_LENGTH || path.find(u'\0', start) < end) {
+    if (length == 0 || length > MAX_NAME_LENGTH ||
+        std::find(path.begin() + start, path.begin() + end, u'\0') != path.begin() + end) {
       return false;
     }
     names.push_back({start, length});
