@@ -1,10 +1,15 @@
-"""What the Windows programs must be, checked with MinGW-w64's objdump: a PE32
-(32-bit) or PE32+ (64-bit) console program that needs only system DLLs."""
+"""What the tests know of the Windows programs: the root keys they walk, in
+their order, and what each program file must be, checked with MinGW-w64's
+objdump: a PE32 (32-bit) or PE32+ (64-bit) console program that needs only
+system DLLs."""
 
 import re
 import shutil
 import subprocess
 
+# The root keys a run walks, in its order: the one table of them for the
+# Python tests.
+ROOT_KEYS = ["HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS"]
 ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
 # (objdump, the PE optional header's magic) by architecture.
 ARCHITECTURES = {"win32": ("i686-w64-mingw32-objdump", "010b"),

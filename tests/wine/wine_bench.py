@@ -21,9 +21,7 @@ import tempfile
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
-from wine_suite import Wine  # noqa: E402
-
-ROOTS = ["HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS"]
+from wine_suite import ROOTS, Wine  # noqa: E402
 BENCH_KEY = r"HKEY_CURRENT_USER\Software\TolvanikBench"
 
 
