@@ -9,15 +9,19 @@
 //                               an 8-bit store: 1252 (default), 1251 or 932
 //   EMULATED_CALL_DELAY_US=n    sleep n microseconds in every registry call
 //
-// A store that cannot be read or parsed ends the process with status 2 and a
-// message on standard error, before the tool writes anything.
+// A store that cannot be read, parsed or written ends the process with status
+// 2 and a message on standard error, before the tool writes anything; one that
+// cannot be written back after the run (another writer changed it meanwhile)
+// does so after the tool's output, with the store left as it stands.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -35,7 +39,7 @@ constexpr int SETUP_FAILURE_STATUS = 2;
 struct HostState {
   EmulatedRegistry registry;
   std::string storePath;
-  std::string storeText;
+  StoreFile store;
   RegDocument document;
   DescriptorSink standardOutput{STDOUT_FILENO};
   std::FILE* textOutput = nullptr;
@@ -102,17 +106,31 @@ void FinishRun() {
                  state.storePath.c_str(), error.c_str());
     std::_Exit(SETUP_FAILURE_STATUS);
   }
-  if (text == state.storeText) return;
-  if (!ReplaceFileAtomically(state.storePath, text, error)) {
+  if (text == state.store.content) return;
+  if (!ReplaceStore(state.store, text, error)) {
     std::fprintf(stderr, "tolvanik: cannot write %s back: %s\n", state.storePath.c_str(),
                  error.c_str());
     std::_Exit(SETUP_FAILURE_STATUS);
   }
 }
 
+// Out of memory, the run ends at once with a message, before anything is
+// written back: the store stays as it was.
+void OutOfMemory() {
+  static const char message[] = "tolvanik: out of memory; the store is left as it was\n";
+  const ssize_t ignored = ::write(STDERR_FILENO, message, sizeof message - 1);
+  (void)ignored;
+  std::_Exit(SETUP_FAILURE_STATUS);
+}
+
 struct HostStartup {
   HostStartup() {
     HoldClosedDescriptors();
+    std::set_new_handler(OutOfMemory);
+    // A write to a pipe whose reader has gone fails with EPIPE, as such a
+    // write fails on Windows, instead of ending the process: the output is
+    // reported lost (status 255) and the store is still written back.
+    std::signal(SIGPIPE, SIG_IGN);
     HostState& state = State();
 
     const char* platform = std::getenv("EMULATED_PLATFORM");
@@ -150,11 +168,11 @@ struct HostStartup {
     if (store != nullptr && *store != '\0') {
       state.storePath = store;
       std::string error;
-      if (!ReadWholeFile(state.storePath, state.storeText, error)) {
+      if (!OpenStore(state.storePath, state.store, error)) {
         FailSetup("cannot read " + state.storePath + ": " + error);
       }
       RegFileError parseError;
-      if (!ParseRegFile(state.storeText, state.registry, state.document, parseError)) {
+      if (!ParseRegFile(state.store.content, state.registry, state.document, parseError)) {
         FailSetup(state.storePath + ":" + std::to_string(parseError.line) + ": " +
                   parseError.message);
       }

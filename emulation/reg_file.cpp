@@ -166,6 +166,15 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
     const std::string line = DecodeLine(raw, document);
     position = next;
     ++lineNumber;
+    // A CR alone ends a line for reg import but not for this reader: the
+    // two would see different sections, so such a file is refused.
+    const std::size_t carriageReturn = line.find('\r');
+    if (carriageReturn != std::string::npos &&
+        (carriageReturn + 1 >= line.size() || line[carriageReturn + 1] != '\n')) {
+      error = {lineNumber,
+               "a carriage return without a line feed: lines must end in CR LF or LF alone"};
+      return false;
+    }
     const std::string content = TrimEnd(line);
     std::size_t first = 0;
     while (first < content.size() && IsBlank(content[first])) ++first;

@@ -1,8 +1,11 @@
 // Runs of the built host program: its store on disk, exit statuses, and how
 // its output reaches a terminal, a pipe, a full device or a closed stdout.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -21,7 +24,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum class Stdout { Pipe, DevFull, Closed, Terminal };
+enum class Stdout { Pipe, DevFull, Closed, Terminal, PipeWithoutReader };
 
 struct Chunk {
   double seconds;
@@ -90,9 +93,10 @@ ProcessRun RunTolvanik(const std::vector<std::string>& environment, Stdout mode,
   if (mode == Stdout::Terminal) {
     child = ::forkpty(&master, nullptr, nullptr, nullptr);
   } else {
-    if (mode == Stdout::Pipe) {
+    if (mode == Stdout::Pipe || mode == Stdout::PipeWithoutReader) {
       EXPECT_EQ(::pipe(outPipe), 0);
     }
+    if (mode == Stdout::PipeWithoutReader) ::close(outPipe[0]);
     child = ::fork();
   }
   if (child == 0) {
@@ -102,7 +106,7 @@ ProcessRun RunTolvanik(const std::vector<std::string>& environment, Stdout mode,
       ::tcgetattr(STDOUT_FILENO, &settings);
       ::cfmakeraw(&settings);
       ::tcsetattr(STDOUT_FILENO, TCSANOW, &settings);
-    } else if (mode == Stdout::Pipe) {
+    } else if (mode == Stdout::Pipe || mode == Stdout::PipeWithoutReader) {
       ::dup2(outPipe[1], STDOUT_FILENO);
     } else if (mode == Stdout::DevFull) {
       const int full = ::open("/dev/full", O_WRONLY);
@@ -115,6 +119,7 @@ ProcessRun RunTolvanik(const std::vector<std::string>& environment, Stdout mode,
     ::unsetenv("EMULATED_REGISTRY");
     ::unsetenv("EMULATED_PLATFORM");
     ::unsetenv("EMULATED_CALL_DELAY_US");
+    ::unsetenv("EMULATED_CODEPAGE");
     for (const std::string& variable : environment) ::putenv(const_cast<char*>(variable.c_str()));
     std::vector<char*> argv = {const_cast<char*>(TOLVANIK_BINARY)};
     for (const std::string& argument : arguments)
@@ -124,6 +129,7 @@ ProcessRun RunTolvanik(const std::vector<std::string>& environment, Stdout mode,
     ::_exit(127);
   }
   ::close(errPipe[1]);
+  if (mode == Stdout::PipeWithoutReader) ::close(outPipe[1]);
   if (mode == Stdout::Pipe) {
     ::close(outPipe[1]);
     Drain(outPipe[0], start, run);
@@ -252,13 +258,207 @@ TEST(HostProgram, EmbeddedSampleShowsDotsAndListsWhatWasRemoved) {
 }
 
 TEST(HostProgram, OutputThatCannotBeWrittenGivesStatus255AndTheStoreIsStillSaved) {
-  for (Stdout mode : {Stdout::DevFull, Stdout::Closed}) {
+  // A pipe whose reader has gone: on Windows the write fails; here it must
+  // fail too, not end the process with SIGPIPE before the store is saved.
+  for (Stdout mode : {Stdout::DevFull, Stdout::Closed, Stdout::PipeWithoutReader}) {
     TempDir dir;
     const std::string store = dir.File("leftovers.reg");
     WriteFile(store, Fixture("leftovers.reg"));
     const ProcessRun run = RunTolvanik({"EMULATED_REGISTRY=" + store}, mode);
     EXPECT_EQ(run.exitStatus, 255) << run.errors;
     EXPECT_EQ(ReadFile(store), Fixture("leftovers.after.reg"));
+  }
+}
+
+// Starts the program on `store` slowly (10 ms a registry call, a run of
+// about two seconds), output and errors to files beside it.
+pid_t StartSlowRun(const std::string& store) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int out = ::open((store + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open((store + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(err, STDERR_FILENO);
+    ::setenv("EMULATED_REGISTRY", store.c_str(), 1);
+    ::setenv("EMULATED_CALL_DELAY_US", "10000", 1);
+    ::execl(TOLVANIK_BINARY, TOLVANIK_BINARY, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Long enough for the run to have read its store and taken its lock.
+  ::usleep(400 * 1000);
+  return child;
+}
+
+int WaitFor(pid_t child) {
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+// Temporary files of a write-back left in `dir`.
+std::vector<std::string> TemporaryFilesIn(const TempDir& dir) {
+  std::vector<std::string> found;
+  if (DIR* listing = ::opendir(dir.File("").c_str())) {
+    while (const dirent* entry = ::readdir(listing)) {
+      const std::string name = entry->d_name;
+      if (name.find(".tolvanik-") == 0 || name.find(".tmp.") != std::string::npos) {
+        found.push_back(name);
+      }
+    }
+    ::closedir(listing);
+  }
+  return found;
+}
+
+// What the store's path names, and what the run must do with it.
+TEST(StoreFile, ThroughASymbolicLinkTheTargetIsReplacedAndTheLinkStays) {
+  TempDir dir;
+  const std::string target = dir.File("target.reg");
+  const std::string link = dir.File("link.reg");
+  WriteFile(target, Fixture("leftovers.reg"));
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  const ProcessRun run = RunTolvanik({"EMULATED_REGISTRY=" + link}, Stdout::Pipe);
+  EXPECT_EQ(run.exitStatus, 33) << run.errors;
+  struct stat linkStat {};
+  ASSERT_EQ(::lstat(link.c_str(), &linkStat), 0);
+  EXPECT_TRUE(S_ISLNK(linkStat.st_mode));
+  EXPECT_EQ(ReadFile(target), Fixture("leftovers.after.reg"));
+  EXPECT_TRUE(TemporaryFilesIn(dir).empty());
+}
+
+TEST(StoreFile, ModeOwnerAndGroupAreKept) {
+  TempDir dir;
+  const std::string store = dir.File("store.reg");
+  WriteFile(store, Fixture("leftovers.reg"));
+  ASSERT_EQ(::chmod(store.c_str(), 0640), 0);
+  // As root the file can be given to anyone; as another user, to itself.
+  const uid_t owner = ::geteuid() == 0 ? 1234 : ::geteuid();
+  const gid_t group = ::geteuid() == 0 ? 2345 : ::getegid();
+  ASSERT_EQ(::chown(store.c_str(), owner, group), 0);
+  const ProcessRun run = RunTolvanik({"EMULATED_REGISTRY=" + store}, Stdout::Pipe);
+  EXPECT_EQ(run.exitStatus, 33) << run.errors;
+  struct stat after {};
+  ASSERT_EQ(::stat(store.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(after.st_uid, owner);
+  EXPECT_EQ(after.st_gid, group);
+  EXPECT_EQ(ReadFile(store), Fixture("leftovers.after.reg"));
+}
+
+// The replacement gives the path a file of its own: another hard link to
+// the old file keeps the old content (the README says so).
+TEST(StoreFile, AHardLinkElsewhereKeepsTheOldContent) {
+  TempDir dir;
+  const std::string store = dir.File("store.reg");
+  const std::string other = dir.File("other-name.reg");
+  WriteFile(store, Fixture("leftovers.reg"));
+  ASSERT_EQ(::link(store.c_str(), other.c_str()), 0);
+  const ProcessRun run = RunTolvanik({"EMULATED_REGISTRY=" + store}, Stdout::Pipe);
+  EXPECT_EQ(run.exitStatus, 33) << run.errors;
+  EXPECT_EQ(ReadFile(store), Fixture("leftovers.after.reg"));
+  EXPECT_EQ(ReadFile(other), Fixture("leftovers.reg"));
+}
+
+struct RefusedStore {
+  const char* label;
+  // Makes the store at the path given; returns the content to find after.
+  std::string (*make)(const std::string& path);
+  const char* message;
+};
+
+std::ostream& operator<<(std::ostream& out, const RefusedStore& c) {
+  return out << c.label;
+}
+
+class RefusedStores : public testing::TestWithParam<RefusedStore> {};
+
+TEST_P(RefusedStores, AreReportedWithStatus2BeforeAnyOutputAndLeftAsTheyWere) {
+  const RefusedStore& c = GetParam();
+  TempDir dir;
+  const std::string store = dir.File("store.reg");
+  const std::string content = c.make(store);
+  const ProcessRun run = RunTolvanik({"EMULATED_REGISTRY=" + store}, Stdout::Pipe);
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_EQ(run.output, "");
+  EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
+  EXPECT_EQ(run.errors.find("tolvanik: cannot read " + store), 0u) << run.errors;
+  if (!content.empty()) {
+    EXPECT_EQ(ReadFile(store), content);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(States, RefusedStores,
+                         testing::Values(RefusedStore{"read_only",
+                                                      [](const std::string& path) {
+                                                        WriteFile(path, Fixture("leftovers.reg"));
+                                                        ::chmod(path.c_str(), 0444);
+                                                        return Fixture("leftovers.reg");
+                                                      },
+                                                      "may not write it (mode 444)"},
+                                         RefusedStore{"fifo",
+                                                      [](const std::string& path) {
+                                                        ::mkfifo(path.c_str(), 0644);
+                                                        return std::string();
+                                                      },
+                                                      "not a regular file"},
+                                         RefusedStore{"directory",
+                                                      [](const std::string& path) {
+                                                        ::mkdir(path.c_str(), 0755);
+                                                        return std::string();
+                                                      },
+                                                      "not a regular file"}),
+                         [](const testing::TestParamInfo<RefusedStore>& testInfo) {
+                           return std::string(testInfo.param.label);
+                         });
+
+TEST(StoreFile, ANameNearTheFileSystemsLimitIsWrittenBack) {
+  TempDir dir;
+  const std::string store = dir.File(std::string(250, 'n') + ".reg");
+  WriteFile(store, Fixture("leftovers.reg"));
+  const ProcessRun run = RunTolvanik({"EMULATED_REGISTRY=" + store}, Stdout::Pipe);
+  EXPECT_EQ(run.exitStatus, 33) << run.errors;
+  EXPECT_EQ(ReadFile(store), Fixture("leftovers.after.reg"));
+}
+
+TEST(StoreFile, ASecondRunWhileTheFirstHoldsTheStoreIsRefused) {
+  TempDir dir;
+  const std::string store = dir.File("store.reg");
+  WriteFile(store, Fixture("leftovers.reg"));
+  const pid_t first = StartSlowRun(store);
+  const ProcessRun second = RunTolvanik({"EMULATED_REGISTRY=" + store}, Stdout::Pipe);
+  EXPECT_EQ(second.exitStatus, 2);
+  EXPECT_NE(second.errors.find("another run is cleaning it"), std::string::npos) << second.errors;
+  EXPECT_EQ(WaitFor(first), 33) << ReadFile(store + ".err");
+  EXPECT_EQ(ReadFile(store), Fixture("leftovers.after.reg"));
+}
+
+TEST(StoreFile, AChangeByAnotherWriterDuringTheRunIsKept) {
+  TempDir dir;
+  const std::string store = dir.File("store.reg");
+  WriteFile(store, Fixture("leftovers.reg"));
+  const pid_t run = StartSlowRun(store);
+  const std::string appended = Fixture("leftovers.reg") + "[HKEY_USERS\\Added]\r\n\r\n";
+  {
+    std::ofstream out(store, std::ios::binary | std::ios::app);
+    out << "[HKEY_USERS\\Added]\r\n\r\n";
+  }
+  EXPECT_EQ(WaitFor(run), 2);
+  EXPECT_NE(ReadFile(store + ".err").find("changed while the run went on"), std::string::npos)
+      << ReadFile(store + ".err");
+  EXPECT_EQ(ReadFile(store), appended);
+  EXPECT_TRUE(TemporaryFilesIn(dir).empty());
+}
+
+TEST(StoreFile, ARunEndedBySignalLeavesTheStoreAndNothingBesideIt) {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    TempDir dir;
+    const std::string store = dir.File("store.reg");
+    WriteFile(store, Fixture("leftovers.reg"));
+    const pid_t run = StartSlowRun(store);
+    ::kill(run, signal);
+    EXPECT_EQ(WaitFor(run), 1000 + signal);
+    EXPECT_EQ(ReadFile(store), Fixture("leftovers.reg"));
+    EXPECT_TRUE(TemporaryFilesIn(dir).empty());
   }
 }
 

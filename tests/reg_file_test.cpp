@@ -256,6 +256,17 @@ INSTANTIATE_TEST_SUITE_P(
                 "256 characters"},
         BadFile{"value_before_section", "REGEDIT4\n\"a\"=\"b\"\n", 2, "before any value"},
         BadFile{"garbage_line", "REGEDIT4\n[HKEY_USERS\\A]\nrubbish\n", 3, "expected a value"},
+        // A CR alone ends a line for reg import: read as one line here, a
+        // section would join the one before it.
+        BadFile{"lone_carriage_return",
+                "REGEDIT4\r\n[HKEY_USERS\\A]\r\n\"v\"=\"1\"\r[HKEY_USERS\\B]\r\n", 3,
+                "carriage return without a line feed"},
+        BadFile{"carriage_return_at_the_end", "REGEDIT4\n[HKEY_USERS\\A]\r", 2,
+                "carriage return without a line feed"},
+        BadFile{
+            "lone_carriage_return_in_utf16",
+            Utf16("Windows Registry Editor Version 5.00\r\n[HKEY_USERS\\A]\r[HKEY_USERS\\B]\r\n"),
+            2, "carriage return without a line feed"},
         BadFile{"nul_in_name", "REGEDIT4\n[HKEY_USERS\\a" + std::string(1, '\0') + "b]\n", 2,
                 "NUL"},
         // The limit counts characters: 256 kanji are 768 bytes of UTF-8.
