@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -81,8 +82,9 @@ void Drain(int descriptor, Clock::time_point start, ProcessRun& run) {
   }
 }
 
+// `addressSpace`: a limit on the child's memory in bytes, 0 for none.
 ProcessRun RunTolvanik(const std::vector<std::string>& environment, Stdout mode,
-                       const std::vector<std::string>& arguments = {}) {
+                       const std::vector<std::string>& arguments = {}, rlim_t addressSpace = 0) {
   ProcessRun run;
   int outPipe[2] = {-1, -1};
   int errPipe[2] = {-1, -1};
@@ -116,6 +118,10 @@ ProcessRun RunTolvanik(const std::vector<std::string>& environment, Stdout mode,
     }
     ::dup2(errPipe[1], STDERR_FILENO);
     for (int fd = 3; fd < 256; ++fd) ::close(fd);
+    if (addressSpace != 0) {
+      const rlimit limit{addressSpace, addressSpace};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
     ::unsetenv("EMULATED_REGISTRY");
     ::unsetenv("EMULATED_PLATFORM");
     ::unsetenv("EMULATED_CALL_DELAY_US");
@@ -470,6 +476,22 @@ std::string LargeStore(int keys) {
     text += line;
   }
   return text;
+}
+
+TEST(StoreFile, OutOfMemoryEndsWithAMessageAndStatus2AndTheStoreUntouched) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer cannot run under a limit on address space";
+#else
+  TempDir dir;
+  const std::string store = dir.File("large.reg");
+  const std::string text = LargeStore(200000);
+  WriteFile(store, text);
+  const ProcessRun run =
+      RunTolvanik({"EMULATED_REGISTRY=" + store}, Stdout::Pipe, {}, 64u * 1024 * 1024);
+  EXPECT_EQ(run.exitStatus, 2) << run.errors;
+  EXPECT_EQ(run.errors, "tolvanik: out of memory; the store is left as it was\n");
+  EXPECT_EQ(ReadFile(store), text);
+#endif
 }
 
 TEST(HostProgram, ToAPipeShortOutputArrivesOnlyWhenTheToolEnds) {
