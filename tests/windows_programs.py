@@ -6,6 +6,7 @@ system DLLs."""
 import re
 import shutil
 import subprocess
+import time
 
 # The root keys a run walks, in its order: the one table of them for the
 # Python tests.
@@ -14,6 +15,28 @@ ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
 # (objdump, the PE optional header's magic) by architecture.
 ARCHITECTURES = {"win32": ("i686-w64-mingw32-objdump", "010b"),
                  "win64": ("x86_64-w64-mingw32-objdump", "020b")}
+
+
+class Suite:
+    """Records checks: one line each ("ok: ..." or "FAIL: ..." with the
+    detail), and the counts for the closing "N passed, N failed" line."""
+
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+        self.start = time.monotonic()
+
+    def check(self, ok, what, detail=""):
+        at = f"[{time.monotonic() - self.start:5.1f} s]"
+        if ok:
+            self.passed += 1
+            print(f"ok: {what} {at}", flush=True)
+        else:
+            self.failed += 1
+            print(f"FAIL: {what} {at}", flush=True)
+            if detail:
+                print("      " + detail.replace("\n", "\n      "))
+        return ok
 
 
 def objdump_for(arch):

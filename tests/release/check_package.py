@@ -23,23 +23,6 @@ import windows_programs  # noqa: E402
 SKIPPED = 77
 
 
-class Suite:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, ok, what, detail=""):
-        if ok:
-            self.passed += 1
-            print(f"ok: {what}", flush=True)
-        else:
-            self.failed += 1
-            print(f"FAIL: {what}", flush=True)
-            if detail:
-                print("      " + detail.replace("\n", "\n      "))
-        return ok
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--cpack", required=True)
@@ -57,7 +40,7 @@ def main():
         print(f"SKIPPED: {message}; './check' installs it when run as root")
         return SKIPPED
 
-    suite = Suite()
+    suite = windows_programs.Suite()
     top = f"tolvanik-{args.version}-windows"
     with tempfile.TemporaryDirectory() as workdir:
         work = pathlib.Path(workdir)

@@ -60,23 +60,7 @@ BANNER = b"\r\nTOLVANIK v1.2: Clean up Quillorbex references from Windows regist
 CLOSING = b"\r\n\r\nRegistry successfully cleaned.\r\n"
 
 
-class Suite:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-        self.start = time.monotonic()
-
-    def check(self, ok, what, detail=""):
-        at = f"[{time.monotonic() - self.start:5.1f} s]"
-        if ok:
-            self.passed += 1
-            print(f"ok: {what} {at}", flush=True)
-        else:
-            self.failed += 1
-            print(f"FAIL: {what} {at}", flush=True)
-            if detail:
-                print("      " + detail.replace("\n", "\n      "))
-        return ok
+Suite = windows_programs.Suite
 
 
 def skip_or_fail(message):
