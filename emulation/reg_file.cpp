@@ -1,6 +1,7 @@
 #include "emulation/reg_file.h"
 
 #include <functional>
+#include <string_view>
 #include <unordered_set>
 
 #include "emulation/unicode_text.h"
@@ -16,7 +17,7 @@ bool IsBlank(char c) {
 }
 
 // Drops the line ending (LF or CR LF) and any blanks before it.
-std::string TrimEnd(const std::string& line) {
+std::string_view TrimEnd(std::string_view line) {
   std::size_t end = line.size();
   while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r' || IsBlank(line[end - 1]))) {
     --end;
@@ -162,20 +163,29 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
   current->append(text, 0, position);
   while (position < text.size()) {
     const std::size_t next = LineEnd(text, position, document.encoding);
-    const std::string raw = text.substr(position, next - position);
-    const std::string line = DecodeLine(raw, document);
+    const std::string_view raw(text.data() + position, next - position);
+    // 8-bit and UTF-8 lines are read as they stand: what tells one kind of
+    // line from another is ASCII, the same bytes in every such encoding (no
+    // byte of a multi-byte character is below 0x40). Only a section's path
+    // is decoded. UTF-16 lines are decoded whole.
+    std::string decoded;
+    std::string_view line = raw;
+    if (document.encoding == StoreEncoding::Utf16Le) {
+      decoded = DecodeLine(std::string(raw), document);
+      line = decoded;
+    }
     position = next;
     ++lineNumber;
     // A CR alone ends a line for reg import but not for this reader: the
     // two would see different sections, so such a file is refused.
     const std::size_t carriageReturn = line.find('\r');
-    if (carriageReturn != std::string::npos &&
+    if (carriageReturn != std::string_view::npos &&
         (carriageReturn + 1 >= line.size() || line[carriageReturn + 1] != '\n')) {
       error = {lineNumber,
                "a carriage return without a line feed: lines must end in CR LF or LF alone"};
       return false;
     }
-    const std::string content = TrimEnd(line);
+    const std::string_view content = TrimEnd(line);
     std::size_t first = 0;
     while (first < content.size() && IsBlank(content[first])) ++first;
 
@@ -198,7 +208,10 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
     } else if (content[first] == '[' && first == 0) {
       RegSection section;
       std::string message;
-      if (!ParseSectionHeader(content, registry, section.key, message)) {
+      const std::string header = document.encoding == StoreEncoding::Ansi
+                                     ? DecodeLine(std::string(content), document)
+                                     : std::string(content);
+      if (!ParseSectionHeader(header, registry, section.key, message)) {
         error = {lineNumber, message};
         return false;
       }
@@ -213,7 +226,7 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
                                  "[HKEY_...] section header"};
       return false;
     }
-    current->append(raw);
+    current->append(raw.data(), raw.size());
   }
   if (lineNumber == 0) {
     error = {1,
