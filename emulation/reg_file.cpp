@@ -238,12 +238,14 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
     error = {lineNumber, "the last value line ends in a continuation '\\'"};
     return false;
   }
+  document.keysRead = registry.AllKeys().size();
   return true;
 }
 
 bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry, std::string& out,
                    std::string& error) {
   std::unordered_set<const Key*> covered;
+  covered.reserve(2 * document.sections.size());
   auto cover = [&covered](const Key* key) {
     for (; key != nullptr && covered.insert(key).second; key = key->parent) {
     }
@@ -275,8 +277,10 @@ bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry
     if (kept->parent != nullptr && covered.count(kept) == 0) addEmptySection(*kept);
   }
 
-  // Keys that no section names at all, such as keys created since the file
-  // was read: each one that has no listed key below it gets a section.
+  // Every key that was there when the file was read is named by a section
+  // or lies on the path of one, and is covered by now. Keys created since
+  // are not: each one that has no listed key below it gets a section.
+  if (registry.AllKeys().size() == document.keysRead) return ok;
   std::function<void(const Key&)> visit = [&](const Key& key) {
     ForEachSubKey(key, [&](const Key& child) { visit(child); });
     if (key.parent != nullptr && covered.count(&key) == 0) addEmptySection(key);

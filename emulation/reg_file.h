@@ -39,6 +39,9 @@ struct RegDocument {
   StoreEncoding encoding = StoreEncoding::Ansi;
   // The page of an Ansi file: the registry's when the file was read.
   CodePage codePage = CodePage::Windows1252;
+  // Keys in the registry once the file was read: any beyond were created
+  // since, and only they can lack a section.
+  std::size_t keysRead = 0;
 };
 
 struct RegFileError {
