@@ -121,11 +121,13 @@ Key* EmulatedRegistry::AddKey(const std::string& path) {
   const int root = ParsePath(path, units, names);
   if (root < 0) return nullptr;
   Key* key = &roots_[root];
-  for (const NameSpan& name : names) {
-    Key* next = FindSubKey(*key, units.data() + name.start, name.length);
-    key = next != nullptr ? next : NewKey(*key, units.data() + name.start, name.length);
-  }
+  for (const NameSpan& name : names) key = AddSubKey(*key, units.data() + name.start, name.length);
   return key;
+}
+
+Key* EmulatedRegistry::AddSubKey(Key& parent, const char16_t* name, std::size_t length) {
+  Key* found = FindSubKey(parent, name, length);
+  return found != nullptr ? found : NewKey(parent, name, length);
 }
 
 Key* EmulatedRegistry::NewKey(Key& parent, const char16_t* name, std::size_t length) {

@@ -95,6 +95,9 @@ class EmulatedRegistry {
   // not UTF-8, names no root key, or holds an empty name, one over 255 UTF-16
   // units or one with a NUL.
   Key* AddKey(const std::string& path);
+  // The sub-key of `parent` named `name` (`length` UTF-16 units, 1 to 255,
+  // no NUL), added when there is none.
+  Key* AddSubKey(Key& parent, const char16_t* name, std::size_t length);
   void SetFamily(Family family) { family_ = family; }
   Family GetFamily() const { return family_; }
   // The ANSI code page of the 8-bit operations.

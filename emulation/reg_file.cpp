@@ -78,8 +78,16 @@ bool EncodeText(const std::string& text, const RegDocument& document, std::strin
   return FromAnsi(out, document.codePage) == units;
 }
 
-bool ParseSectionHeader(const std::string& content, EmulatedRegistry& registry, const Key*& key,
-                        std::string& message) {
+// The keys of the last section's path, root first, with their names: an
+// export lists a key's sub-keys right after it, so most paths share all but
+// their last name with the one before.
+struct PathCache {
+  std::vector<std::u16string> names;
+  std::vector<Key*> keys;
+};
+
+bool ParseSectionHeader(const std::string& content, EmulatedRegistry& registry, PathCache& cache,
+                        const Key*& key, std::string& message) {
   if (content.size() > 1 && content[1] == '-') {
     message = "key removal entries (\"[-...]\") are not supported in a store file";
     return false;
@@ -91,23 +99,27 @@ bool ParseSectionHeader(const std::string& content, EmulatedRegistry& registry, 
   }
   const std::string path = content.substr(1, close - 1);
   const std::string rootName = path.substr(0, path.find('\\'));
-  bool knownRoot = false;
+  int root = -1;
   for (int i = 0; i < EmulatedRegistry::ROOT_COUNT; ++i) {
-    knownRoot = knownRoot || rootName == EmulatedRegistry::RootName(i);
+    if (rootName == EmulatedRegistry::RootName(i)) root = i;
   }
-  if (!knownRoot) {
+  if (root < 0) {
     message = "unknown root key \"" + rootName +
               "\": a store holds keys under HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
               "HKEY_LOCAL_MACHINE and HKEY_USERS";
     return false;
   }
+  if (cache.keys.empty() || cache.keys.front() != &registry.RootKey(root)) {
+    cache.names.clear();
+    cache.keys.assign(1, &registry.RootKey(root));
+  }
   std::size_t depth = 0;
   std::size_t start = rootName.size();
+  std::u16string name;
   while (start < path.size()) {
     ++start;
     std::size_t end = path.find('\\', start);
     if (end == std::string::npos) end = path.size();
-    std::u16string name;
     if (end == start) {
       message = "empty key name in path \"" + path + "\"";
       return false;
@@ -128,9 +140,18 @@ bool ParseSectionHeader(const std::string& content, EmulatedRegistry& registry, 
       message = "key path deeper than 512 levels";
       return false;
     }
+    // The same name at the same depth as in the last path: the same key.
+    if (depth > cache.names.size() || cache.names[depth - 1] != name) {
+      cache.names.resize(depth - 1);
+      cache.keys.resize(depth);
+      cache.keys.push_back(registry.AddSubKey(*cache.keys.back(), name.data(), name.size()));
+      cache.names.push_back(name);
+    }
     start = end;
   }
-  key = registry.AddKey(path);
+  key = cache.keys[depth];
+  cache.names.resize(depth);
+  cache.keys.resize(depth + 1);
   return true;
 }
 
@@ -159,6 +180,7 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
 
   std::size_t lineNumber = 0;
   bool continued = false;
+  PathCache cache;
   std::string* current = &document.preamble;
   current->append(text, 0, position);
   while (position < text.size()) {
@@ -211,7 +233,7 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
       const std::string header = document.encoding == StoreEncoding::Ansi
                                      ? DecodeLine(std::string(content), document)
                                      : std::string(content);
-      if (!ParseSectionHeader(header, registry, section.key, message)) {
+      if (!ParseSectionHeader(header, registry, cache, section.key, message)) {
         error = {lineNumber, message};
         return false;
       }
