@@ -40,7 +40,8 @@ struct RegDocument {
   // The page of an Ansi file: the registry's when the file was read.
   CodePage codePage = CodePage::Windows1252;
   // Keys in the registry once the file was read: any beyond were created
-  // since, and only they can lack a section.
+  // since, and only they can lack a section. (The sections point at keys:
+  // the registry must not be compacted while the document is in use.)
   std::size_t keysRead = 0;
 };
 
