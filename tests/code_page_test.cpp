@@ -10,6 +10,7 @@
 #include "emulation/code_page.h"
 #include "emulation/unicode_text.h"
 #include "tests/model/code_page_model.h"
+#include "tests/support/printers.h"
 #include "tests/support/text.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include "tests/model/case_check.h"
 #include "tests/model/tree_generator.h"
+#include "tests/support/printers.h"
 #include "tests/support/tool_run.h"
 
 namespace {
@@ -55,6 +56,10 @@ struct FaultCase {
   std::uint32_t seed;  // 0: the hand-picked tree
   Family family;
 };
+
+std::ostream& operator<<(std::ostream& out, const FaultCase& c) {
+  return out << c.label;
+}
 
 class FaultInjection : public testing::TestWithParam<FaultCase> {};
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/model/case_check.h"
+#include "tests/support/printers.h"
 #include "tests/support/tool_run.h"
 
 namespace {

@@ -19,6 +19,11 @@ struct Block {
   std::uint32_t block;
 };
 
+std::ostream& operator<<(std::ostream& out, const Block& b) {
+  return out << (b.family == Family::Nt ? "nt" : "9x") << " seeds from "
+             << b.block * SEEDS_PER_BLOCK + 1;
+}
+
 class ModelCheck : public testing::TestWithParam<Block> {};
 
 TEST_P(ModelCheck, EveryGeneratedCaseMatchesTheModel) {

@@ -65,6 +65,10 @@ struct CountCase {
   int expectedDots;
 };
 
+std::ostream& operator<<(std::ostream& out, const CountCase& c) {
+  return out << c.label;
+}
+
 class EntryCounting : public testing::TestWithParam<CountCase> {};
 
 TEST_P(EntryCounting, CountsEachVisitedEntryOnce) {

@@ -177,6 +177,10 @@ struct FamilyCase {
   bool oneDeletePerMatch;
 };
 
+std::ostream& operator<<(std::ostream& out, const FamilyCase& c) {
+  return out << c.label;
+}
+
 class RemovalByFamily : public testing::TestWithParam<FamilyCase> {};
 
 TEST_P(RemovalByFamily, RemovesTheWholeTreeTheWayTheFamilyNeeds) {
