@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "emulation/emulated_registry.h"
@@ -108,7 +109,7 @@ void FinishRun() {
                  state.storePath.c_str(), error.c_str());
     std::_Exit(SETUP_FAILURE_STATUS);
   }
-  if (text == state.store.content) return;
+  if (text == state.document.source) return;
   if (!ReplaceStore(state.store, text, error)) {
     std::fprintf(stderr, "tolvanik: cannot write %s back: %s\n", state.storePath.c_str(),
                  error.c_str());
@@ -174,7 +175,9 @@ struct HostStartup {
         FailSetup("cannot read " + state.storePath + ": " + error);
       }
       RegFileError parseError;
-      if (!ParseRegFile(state.store.content, state.registry, state.document, parseError)) {
+      // The document keeps the text, for the write-back to copy what stays.
+      if (!ParseRegFile(std::move(state.store.content), state.registry, state.document,
+                        parseError)) {
         FailSetup(state.storePath + ":" + std::to_string(parseError.line) + ": " +
                   parseError.message);
       }

@@ -157,9 +157,11 @@ bool ParseSectionHeader(const std::string& content, EmulatedRegistry& registry, 
 
 }  // namespace
 
-bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocument& document,
+bool ParseRegFile(std::string source, EmulatedRegistry& registry, RegDocument& document,
                   RegFileError& error) {
   document = RegDocument();
+  document.source = std::move(source);
+  const std::string& text = document.source;
   document.codePage = registry.GetCodePage();
   std::size_t position = 0;
   if (text.compare(0, 2, "\xFE\xFF") == 0) {
@@ -181,8 +183,10 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
   std::size_t lineNumber = 0;
   bool continued = false;
   PathCache cache;
-  std::string* current = &document.preamble;
-  current->append(text, 0, position);
+  // Lines go to the preamble until the first section header, then to the
+  // section they follow.
+  bool inPreamble = true;
+  document.preamble.append(text, 0, position);
   while (position < text.size()) {
     const std::size_t next = LineEnd(text, position, document.encoding);
     const std::string_view raw(text.data() + position, next - position);
@@ -237,18 +241,22 @@ bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocume
         error = {lineNumber, message};
         return false;
       }
+      section.begin = section.end = position - raw.size();
       document.sections.push_back(section);
-      current = &document.sections.back().text;
-    } else if (current != &document.preamble && (content[first] == '"' || content[first] == '@')) {
+      inPreamble = false;
+    } else if (!inPreamble && (content[first] == '"' || content[first] == '@')) {
       continued = content.back() == '\\';
     } else {
-      error = {lineNumber, current == &document.preamble
-                               ? "expected a [HKEY_...] section header before any value"
-                               : "expected a value line (\"name\"=... or @=...) or a "
-                                 "[HKEY_...] section header"};
+      error = {lineNumber, inPreamble ? "expected a [HKEY_...] section header before any value"
+                                      : "expected a value line (\"name\"=... or @=...) or a "
+                                        "[HKEY_...] section header"};
       return false;
     }
-    current->append(raw.data(), raw.size());
+    if (inPreamble) {
+      document.preamble.append(raw.data(), raw.size());
+    } else {
+      document.sections.back().end = position;
+    }
   }
   if (lineNumber == 0) {
     error = {1,
@@ -276,7 +284,9 @@ bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry
     if (!section.key->removed) cover(section.key);
   }
 
-  out = document.preamble;
+  out.clear();
+  out.reserve(document.source.size());
+  out += document.preamble;
   bool ok = true;
   auto addEmptySection = [&](const Key& key) {
     const std::string path = registry.PathOf(key);
@@ -291,7 +301,7 @@ bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry
   };
   for (const RegSection& section : document.sections) {
     if (!section.key->removed) {
-      out += section.text;
+      out += SectionText(document, section);
       continue;
     }
     const Key* kept = section.key->parent;

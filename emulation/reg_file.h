@@ -14,6 +14,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "emulation/emulated_registry.h"
@@ -23,13 +24,17 @@ namespace emulation {
 struct RegSection {
   // The key the section's header names.
   const Key* key = nullptr;
-  // The header line and every line up to the next header, as read.
-  std::string text;
+  // Where the header line and every line up to the next header stand in the
+  // document's source: [begin, end).
+  std::size_t begin = 0;
+  std::size_t end = 0;
 };
 
 enum class StoreEncoding { Ansi, Utf8, Utf16Le };
 
 struct RegDocument {
+  // The file as it was read.
+  std::string source;
   // The byte-order mark, the header line and whatever stands before the
   // first section.
   std::string preamble;
@@ -50,11 +55,16 @@ struct RegFileError {
   std::string message;
 };
 
-// Reads `text` into `document` and adds every key it names to `registry`.
-// Returns false, with the line and a message in `error`, when the text is not
-// a registry export this store can keep.
-bool ParseRegFile(const std::string& text, EmulatedRegistry& registry, RegDocument& document,
+// Reads `text` into `document` (which keeps it as its source) and adds every
+// key it names to `registry`. Returns false, with the line and a message in
+// `error`, when the text is not a registry export this store can keep.
+bool ParseRegFile(std::string text, EmulatedRegistry& registry, RegDocument& document,
                   RegFileError& error);
+
+// The bytes of one section as read.
+inline std::string_view SectionText(const RegDocument& document, const RegSection& section) {
+  return std::string_view(document.source).substr(section.begin, section.end - section.begin);
+}
 
 // The file as it stands after the registry changed: every section of a key
 // that still exists, verbatim and in its place. A key still there that only

@@ -44,9 +44,10 @@ bool CleanOnce(const std::string& text, emulation::CodePage page, std::string& r
   if (result.compare(0, at, document.preamble) != 0) Fail("the preamble changed", result);
   for (const emulation::RegSection& section : document.sections) {
     if (section.key->removed) continue;
-    const std::size_t found = result.find(section.text, at);
+    const std::string_view kept = emulation::SectionText(document, section);
+    const std::size_t found = result.find(kept, at);
     if (found == std::string::npos) Fail("a kept section is lost or out of order", result);
-    at = found + section.text.size();
+    at = found + kept.size();
   }
   return true;
 }
