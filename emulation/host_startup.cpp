@@ -102,15 +102,15 @@ void FinishRun() {
     ReportSampleRun(state.registry);
     return;
   }
-  std::string text;
+  RenderedFile rendered;
   std::string error;
-  if (!RenderRegFile(state.document, state.registry, text, error)) {
+  if (!RenderRegFile(state.document, state.registry, rendered, error)) {
     std::fprintf(stderr, "tolvanik: cannot write %s back, left as it was: %s\n",
                  state.storePath.c_str(), error.c_str());
     std::_Exit(SETUP_FAILURE_STATUS);
   }
-  if (text == state.document.source) return;
-  if (!ReplaceStore(state.store, text, error)) {
+  if (rendered.unchanged) return;
+  if (!ReplaceStore(state.store, rendered.pieces, error)) {
     std::fprintf(stderr, "tolvanik: cannot write %s back: %s\n", state.storePath.c_str(),
                  error.c_str());
     std::_Exit(SETUP_FAILURE_STATUS);

@@ -274,6 +274,15 @@ bool ParseRegFile(std::string source, EmulatedRegistry& registry, RegDocument& d
 
 bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry, std::string& out,
                    std::string& error) {
+  RenderedFile rendered;
+  const bool ok = RenderRegFile(document, registry, rendered, error);
+  out.clear();
+  for (const std::string_view piece : rendered.pieces) out += piece;
+  return ok;
+}
+
+bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry, RenderedFile& out,
+                   std::string& error) {
   std::unordered_set<const Key*> covered;
   covered.reserve(2 * document.sections.size());
   auto cover = [&covered](const Key* key) {
@@ -284,9 +293,19 @@ bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry
     if (!section.key->removed) cover(section.key);
   }
 
-  out.clear();
-  out.reserve(document.source.size());
-  out += document.preamble;
+  out = RenderedFile();
+  const std::string_view source = document.source;
+  // A range of the source: joined to the piece before when they touch.
+  auto keep = [&out, &source](std::size_t begin, std::size_t end) {
+    if (!out.pieces.empty() &&
+        out.pieces.back().data() + out.pieces.back().size() == source.data() + begin) {
+      out.pieces.back() =
+          std::string_view(out.pieces.back().data(), out.pieces.back().size() + end - begin);
+    } else {
+      out.pieces.push_back(source.substr(begin, end - begin));
+    }
+  };
+  keep(0, document.preamble.size());
   bool ok = true;
   auto addEmptySection = [&](const Key& key) {
     const std::string path = registry.PathOf(key);
@@ -296,14 +315,17 @@ bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry
       if (ok) error = "the key \"" + path + "\" cannot be written in the file's code page";
       ok = false;
     }
-    out += encoded;
+    out.written.push_back(std::move(encoded));
+    out.pieces.push_back(out.written.back());
+    out.unchanged = false;
     cover(&key);
   };
   for (const RegSection& section : document.sections) {
     if (!section.key->removed) {
-      out += SectionText(document, section);
+      keep(section.begin, section.end);
       continue;
     }
+    out.unchanged = false;
     const Key* kept = section.key->parent;
     while (kept->removed) kept = kept->parent;
     if (kept->parent != nullptr && covered.count(kept) == 0) addEmptySection(*kept);

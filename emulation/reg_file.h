@@ -13,6 +13,7 @@
 // of keys that were removed and changes nothing else.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,18 @@ inline std::string_view SectionText(const RegDocument& document, const RegSectio
 // `error` saying why, when a key's path cannot be written in the file's
 // encoding (a name its code page does not hold).
 bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry, std::string& out,
+                   std::string& error);
+
+// The same as pieces to write one after the other, without a copy of what
+// stays: ranges of the document's source, and the sections written anew.
+struct RenderedFile {
+  std::vector<std::string_view> pieces;
+  // Where the sections written anew live (a deque: pieces point into it).
+  std::deque<std::string> written;
+  // True when the pieces are the source as it was read.
+  bool unchanged = true;
+};
+bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry, RenderedFile& out,
                    std::string& error);
 
 }  // namespace emulation

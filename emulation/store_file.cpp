@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -28,13 +30,27 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-bool WriteAll(int descriptor, const std::string& content) {
-  std::size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t written = ::write(descriptor, content.data() + done, content.size() - done);
+// Writes every piece, as few calls as the kernel takes.
+bool WriteAll(int descriptor, const std::vector<std::string_view>& content) {
+  std::vector<iovec> pending;
+  for (const std::string_view piece : content) {
+    if (!piece.empty()) pending.push_back({const_cast<char*>(piece.data()), piece.size()});
+  }
+  std::size_t first = 0;
+  while (first < pending.size()) {
+    const int count = static_cast<int>(std::min<std::size_t>(pending.size() - first, IOV_MAX));
+    ssize_t written = ::writev(descriptor, pending.data() + first, count);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
-    done += static_cast<std::size_t>(written);
+    // Past what went out, whole pieces first, then part of one.
+    while (first < pending.size() && static_cast<std::size_t>(written) >= pending[first].iov_len) {
+      written -= static_cast<ssize_t>(pending[first].iov_len);
+      ++first;
+    }
+    if (written > 0) {
+      pending[first].iov_base = static_cast<char*>(pending[first].iov_base) + written;
+      pending[first].iov_len -= static_cast<std::size_t>(written);
+    }
   }
   return true;
 }
@@ -110,7 +126,8 @@ bool OpenStore(const std::string& path, StoreFile& store, std::string& error) {
   return true;
 }
 
-bool ReplaceStore(const StoreFile& store, const std::string& content, std::string& error) {
+bool ReplaceStore(const StoreFile& store, const std::vector<std::string_view>& content,
+                  std::string& error) {
   const std::string directory = DirectoryOf(store.path);
   SignalsHeld held;
   struct stat now {};

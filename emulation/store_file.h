@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace emulation {
 
@@ -24,12 +26,12 @@ struct StoreFile {
 // which no replacement can be made, and a store another run holds.
 bool OpenStore(const std::string& path, StoreFile& store, std::string& error);
 
-// Replaces the store by `content`: written to a new file beside it, with its
-// mode, owner and group, flushed to disk, renamed over it, and the directory
-// flushed too, so that the file is the old one or the new one whatever
-// happens, and no temporary file stays. Interrupting signals wait until the
-// replacement is done. Refuses when the file is no longer the one that was
-// read (another writer changed it): then it is left as that writer left it.
-bool ReplaceStore(const StoreFile& store, const std::string& content, std::string& error);
+// Replaces the store by `content`, its pieces one after the other: written to a new file beside it,
+// with its mode, owner and group, flushed to disk, renamed over it, and the directory flushed too,
+// so that the file is the old one or the new one whatever happens, and no temporary file stays.
+// Interrupting signals wait until the replacement is done. Refuses when the file is no longer the
+// one that was read (another writer changed it): then it is left as that writer left it.
+bool ReplaceStore(const StoreFile& store, const std::vector<std::string_view>& content,
+                  std::string& error);
 
 }  // namespace emulation

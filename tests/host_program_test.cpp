@@ -484,7 +484,8 @@ TEST(StoreFile, OutOfMemoryEndsWithAMessageAndStatus2AndTheStoreUntouched) {
 #else
   TempDir dir;
   const std::string store = dir.File("large.reg");
-  const std::string text = LargeStore(200000);
+  // About 50 MB of store, and several times that of keys: far more than 64 MiB.
+  const std::string text = LargeStore(1000000);
   WriteFile(store, text);
   const ProcessRun run =
       RunTolvanik({"EMULATED_REGISTRY=" + store}, Stdout::Pipe, {}, 64u * 1024 * 1024);

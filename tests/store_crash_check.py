@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The host program's write-back under failure at every step, with strace's
 fault injection: each system call the write-back makes (creating the file
-beside the store, setting its mode, writing, flushing, closing, renaming,
+beside the store, setting its mode, writing (write, writev), flushing, closing, renaming,
 flushing the directory) fails in turn with EIO, and in a second round the
 process is killed with SIGKILL as it enters that call. After every run the
 store must hold either its old content or the whole new one; after a failed
@@ -21,7 +21,7 @@ import sys
 import tempfile
 
 SKIPPED = 77
-TRACED = "openat,write,fsync,close,rename,fchmod,fchown"
+TRACED = "openat,write,writev,fsync,close,rename,fchmod,fchown"
 
 
 def main():
