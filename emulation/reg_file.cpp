@@ -1,5 +1,6 @@
 #include "emulation/reg_file.h"
 
+#include <algorithm>
 #include <functional>
 #include <string_view>
 #include <unordered_set>
@@ -234,7 +235,10 @@ bool ParseRegFile(std::string source, EmulatedRegistry& registry, RegDocument& d
     } else if (content[first] == '[' && first == 0) {
       RegSection section;
       std::string message;
-      const std::string header = document.encoding == StoreEncoding::Ansi
+      // An ASCII path reads the same in every page.
+      const bool ascii = std::all_of(content.begin(), content.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+      const std::string header = document.encoding == StoreEncoding::Ansi && !ascii
                                      ? DecodeLine(std::string(content), document)
                                      : std::string(content);
       if (!ParseSectionHeader(header, registry, cache, section.key, message)) {
