@@ -1,7 +1,6 @@
 // The emulated registry keeps the Windows contracts the tool relies on.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -292,21 +291,24 @@ TEST(EmulatedRegistryLayout, CompactKeepsEveryKeyAndLaysThemOutInWalkOrder) {
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
-TEST(EmulatedRegistryScale, WideKeyOf100000SubKeysIsWalkedAndEmptiedQuickly) {
+// How fast the emulation walks such a key is the benchmark's to tell
+// (bench/registry_bench, shape "wide"); here, that the walk and the removals
+// take one call per entry.
+TEST(EmulatedRegistryScale, WideKeyOf100000SubKeysIsWalkedAndEmptiedWithOneReadPerEntry) {
   EmulatedRegistry registry;
   for (int i = 0; i < 100000; ++i) {
     char name[24];
     std::snprintf(name, sizeof name, i % 2 == 0 ? "Quillorbex%06d" : "Keep%06d", i);
     registry.AddKey(std::string("HKEY_LOCAL_MACHINE\\Wide\\") + name);
   }
-  const auto start = std::chrono::steady_clock::now();
   const auto run = testing_support::RunTool(registry);
-  const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(run.exitStatus, 33);
+  EXPECT_FALSE(run.callBudgetExceeded);
   EXPECT_EQ(registry.KeyPaths().size(), 1u + 50000);
-  // Linear in the number of entries would be tens of milliseconds; a cost of
-  // O(n) per enumeration or removal would take minutes.
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count(), 10);
+  // Wide below HKLM, its 100,000 entries, and the one read of index 0 that
+  // finds each of the 50,000 matches empty.
+  EXPECT_EQ(registry.CallCount(Operation::RegEnumKeyExA), 1u + 100000 + 50000);
+  EXPECT_EQ(registry.CallCount(Operation::RegDeleteKeyA), 50000u);
 }
 
 }  // namespace
