@@ -1,6 +1,8 @@
 #include "emulation/code_page.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "emulation/code_page_tables.h"
 
@@ -43,10 +45,10 @@ struct EncodeTable {
           const unsigned leadByte = lead < 0x1F ? 0x81 + lead : 0xE0 + lead - 0x1F;
           const unsigned trailByte = trail < 0x3F ? 0x40 + trail : 0x41 + trail;
           const std::uint16_t pair = static_cast<std::uint16_t>(leadByte << 8 | trailByte);
-          bool written = true;
-          for (const std::uint16_t skipped : CP932_NOT_WRITTEN)
-            written = written && skipped != pair;
-          if (written) bytes[unit] = pair;
+          if (!std::binary_search(std::begin(CP932_NOT_WRITTEN), std::end(CP932_NOT_WRITTEN),
+                                  pair)) {
+            bytes[unit] = pair;
+          }
         }
       }
       return;

@@ -20,7 +20,8 @@ extern const char16_t CP932_SINGLE_HIGH_HALF[128];
 constexpr std::size_t CP932_LEAD_COUNT = 60;
 constexpr std::size_t CP932_TRAIL_COUNT = 188;
 extern const char16_t CP932_DOUBLE[CP932_LEAD_COUNT * CP932_TRAIL_COUNT];
-// Byte pairs that read as a character Windows writes with another pair.
+// Byte pairs that read as a character Windows writes with another pair,
+// in ascending order.
 constexpr std::size_t CP932_NOT_WRITTEN_COUNT = 398;
 extern const std::uint16_t CP932_NOT_WRITTEN[CP932_NOT_WRITTEN_COUNT];
 

@@ -184,10 +184,9 @@ bool ParseRegFile(std::string source, EmulatedRegistry& registry, RegDocument& d
   std::size_t lineNumber = 0;
   bool continued = false;
   PathCache cache;
-  // Lines go to the preamble until the first section header, then to the
-  // section they follow.
-  bool inPreamble = true;
-  document.preamble.append(text, 0, position);
+  // Lines belong to the preamble until the first section header, then to
+  // the section they follow.
+  document.preambleEnd = position;
   while (position < text.size()) {
     const std::size_t next = LineEnd(text, position, document.encoding);
     const std::string_view raw(text.data() + position, next - position);
@@ -247,17 +246,17 @@ bool ParseRegFile(std::string source, EmulatedRegistry& registry, RegDocument& d
       }
       section.begin = section.end = position - raw.size();
       document.sections.push_back(section);
-      inPreamble = false;
-    } else if (!inPreamble && (content[first] == '"' || content[first] == '@')) {
+    } else if (!document.sections.empty() && (content[first] == '"' || content[first] == '@')) {
       continued = content.back() == '\\';
     } else {
-      error = {lineNumber, inPreamble ? "expected a [HKEY_...] section header before any value"
-                                      : "expected a value line (\"name\"=... or @=...) or a "
-                                        "[HKEY_...] section header"};
+      error = {lineNumber, document.sections.empty()
+                               ? "expected a [HKEY_...] section header before any value"
+                               : "expected a value line (\"name\"=... or @=...) or a "
+                                 "[HKEY_...] section header"};
       return false;
     }
-    if (inPreamble) {
-      document.preamble.append(raw.data(), raw.size());
+    if (document.sections.empty()) {
+      document.preambleEnd = position;
     } else {
       document.sections.back().end = position;
     }
@@ -309,7 +308,7 @@ bool RenderRegFile(const RegDocument& document, const EmulatedRegistry& registry
       out.pieces.push_back(source.substr(begin, end - begin));
     }
   };
-  keep(0, document.preamble.size());
+  keep(0, document.preambleEnd);
   bool ok = true;
   auto addEmptySection = [&](const Key& key) {
     const std::string path = registry.PathOf(key);

@@ -36,9 +36,9 @@ enum class StoreEncoding { Ansi, Utf8, Utf16Le };
 struct RegDocument {
   // The file as it was read.
   std::string source;
-  // The byte-order mark, the header line and whatever stands before the
-  // first section.
-  std::string preamble;
+  // Where the first section starts in the source: before it stand the
+  // byte-order mark, the header line and whatever follows it.
+  std::size_t preambleEnd = 0;
   std::vector<RegSection> sections;
   // The line ending of the header line, used for any section added.
   std::string lineEnding = "\r\n";

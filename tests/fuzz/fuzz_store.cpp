@@ -40,8 +40,8 @@ bool CleanOnce(const std::string& text, emulation::CodePage page, std::string& r
   const testing_support::ToolRun run = testing_support::RunTool(registry);
   if (run.exitStatus != 33 || run.callBudgetExceeded) Fail("the run did not end normally", text);
   result = Render(document, registry);
-  std::size_t at = document.preamble.size();
-  if (result.compare(0, at, document.preamble) != 0) Fail("the preamble changed", result);
+  std::size_t at = document.preambleEnd;
+  if (result.compare(0, at, text, 0, at) != 0) Fail("the preamble changed", result);
   for (const emulation::RegSection& section : document.sections) {
     if (section.key->removed) continue;
     const std::string_view kept = emulation::SectionText(document, section);
