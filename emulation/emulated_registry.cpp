@@ -247,9 +247,14 @@ EmulatedRegistry::Resolved EmulatedRegistry::ResolveHandle(HKEY key) const {
   Resolved resolved;
   const int root = PredefinedIndex(key);
   if (root >= 0) {
-    // A predefined key is used with whatever rights its root grants.
-    resolved.key = const_cast<Key*>(&roots_[root]);
-    resolved.access = roots_[root].allowedAccess;
+    // A predefined key is used with whatever rights its key grants.
+    Key* view = rootViewSet_[root] ? rootViews_[root] : const_cast<Key*>(&roots_[root]);
+    if (view == nullptr) {
+      resolved.status = ERROR_FILE_NOT_FOUND;
+      return resolved;
+    }
+    resolved.key = view;
+    resolved.access = view->allowedAccess;
     return resolved;
   }
   const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);

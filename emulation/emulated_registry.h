@@ -105,6 +105,15 @@ class EmulatedRegistry {
   CodePage GetCodePage() const { return codePage_; }
   // Limits the rights the key at `path` grants; false when there is none.
   bool SetAllowedAccess(const std::string& path, REGSAM allowed);
+  // Makes the predefined key of root `index` stand for `key`, as
+  // HKEY_CLASSES_ROOT stands for HKEY_LOCAL_MACHINE\SOFTWARE\Classes when no
+  // user is logged on: opening it opens that key. Null: the predefined key
+  // cannot be opened at all (ERROR_FILE_NOT_FOUND), as a root whose hive is not
+  // loaded. By default each predefined key is its own root.
+  void SetRootView(int index, Key* key) {
+    rootViews_[index] = key;
+    rootViewSet_[index] = true;
+  }
   void AddFault(const Fault& fault) { faults_.push_back(fault); }
   // After `calls` more calls (0: no limit), every further call fails with
   // ERROR_ACCESS_DENIED (GetVersionExA with FALSE), so that a run that would
@@ -198,6 +207,8 @@ class EmulatedRegistry {
   std::u16string path_;
   std::vector<NameSpan> names_;
   Key roots_[ROOT_COUNT];
+  Key* rootViews_[ROOT_COUNT] = {};
+  bool rootViewSet_[ROOT_COUNT] = {};
   std::deque<Key> keys_;
   std::vector<HandleSlot> handles_;
   std::vector<std::uint32_t> freeHandles_;

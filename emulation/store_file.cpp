@@ -55,26 +55,20 @@ bool WriteAll(int descriptor, const std::vector<std::string_view>& content) {
   return true;
 }
 
-// Holds back the signals that would end the process while it lasts.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
-    sigprocmask(SIG_BLOCK, &held, &previous_);
-  }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t previous_;
-};
-
 }  // namespace
 
-bool OpenStore(const std::string& path, StoreFile& store, std::string& error) {
+SignalsHeld::SignalsHeld() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+  sigprocmask(SIG_BLOCK, &held, &previous_);
+}
+
+SignalsHeld::~SignalsHeld() {
+  sigprocmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+bool OpenStore(const std::string& path, StoreFile& store, std::string& error, StoreAccess access) {
   char resolved[PATH_MAX];
   if (::realpath(path.c_str(), resolved) == nullptr) {
     error = Reason();
@@ -95,17 +89,19 @@ bool OpenStore(const std::string& path, StoreFile& store, std::string& error) {
     error = "not a regular file";
     return false;
   }
-  if (::access(store.path.c_str(), W_OK) != 0 || (store.identity.st_mode & 0222) == 0) {
+  const bool writing = access == StoreAccess::ReadWrite;
+  if (writing &&
+      (::access(store.path.c_str(), W_OK) != 0 || (store.identity.st_mode & 0222) == 0)) {
     error = "its user may not write it (mode " + std::to_string((store.identity.st_mode >> 6) & 7) +
             std::to_string((store.identity.st_mode >> 3) & 7) +
             std::to_string(store.identity.st_mode & 7) + "); nothing was done";
     return false;
   }
-  if (::access(DirectoryOf(store.path).c_str(), W_OK | X_OK) != 0) {
+  if (writing && ::access(DirectoryOf(store.path).c_str(), W_OK | X_OK) != 0) {
     error = "its directory may not be written, so it cannot be replaced; nothing was done";
     return false;
   }
-  if (::flock(store.descriptor, LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(store.descriptor, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
     error = errno == EWOULDBLOCK ? "another run is cleaning it" : Reason();
     return false;
   }
@@ -126,17 +122,17 @@ bool OpenStore(const std::string& path, StoreFile& store, std::string& error) {
   return true;
 }
 
-bool ReplaceStore(const StoreFile& store, const std::vector<std::string_view>& content,
-                  std::string& error) {
-  const std::string directory = DirectoryOf(store.path);
-  SignalsHeld held;
+bool PrepareReplacement(const StoreFile& store, const WriteContent& write, Replacement& replacement,
+                        std::string& error) {
+  replacement.store = &store;
+  replacement.temporary.clear();
   struct stat now {};
   if (::stat(store.path.c_str(), &now) != 0 || !SameFile(now, store.identity)) {
     error = "it changed while the run went on; it is left as the other writer left it";
     return false;
   }
   // A short name beside the store, whatever the length of the store's own.
-  std::string temporary = directory + "/.tolvanik-XXXXXX";
+  std::string temporary = DirectoryOf(store.path) + "/.tolvanik-XXXXXX";
   std::vector<char> pattern(temporary.begin(), temporary.end());
   pattern.push_back('\0');
   const int descriptor = ::mkstemp(pattern.data());
@@ -149,16 +145,40 @@ bool ReplaceStore(const StoreFile& store, const std::vector<std::string_view>& c
   if (ok && (store.identity.st_uid != ::geteuid() || store.identity.st_gid != ::getegid())) {
     ok = ::fchown(descriptor, store.identity.st_uid, store.identity.st_gid) == 0;
   }
-  ok = ok && WriteAll(descriptor, content) && ::fsync(descriptor) == 0;
-  const std::string reason = ok ? "" : Reason();
-  ok = ::close(descriptor) == 0 && ok;
-  ok = ok && ::rename(temporary.c_str(), store.path.c_str()) == 0;
+  if (!ok) error = Reason();
+  ok = ok && write(descriptor, temporary, error);
+  if (ok && ::fsync(descriptor) != 0) {
+    error = Reason();
+    ok = false;
+  }
+  if (::close(descriptor) != 0 && ok) {
+    error = Reason();
+    ok = false;
+  }
   if (!ok) {
-    error = reason.empty() ? Reason() : reason;
     ::unlink(temporary.c_str());
     return false;
   }
+  replacement.temporary = temporary;
+  return true;
+}
+
+bool CommitReplacement(Replacement& replacement, std::string& error) {
+  const StoreFile& store = *replacement.store;
+  struct stat now {};
+  if (::stat(store.path.c_str(), &now) != 0 || !SameFile(now, store.identity)) {
+    error = "it changed while the run went on; it is left as the other writer left it";
+    DiscardReplacement(replacement);
+    return false;
+  }
+  if (::rename(replacement.temporary.c_str(), store.path.c_str()) != 0) {
+    error = Reason();
+    DiscardReplacement(replacement);
+    return false;
+  }
+  replacement.temporary.clear();
   // The rename is durable once the directory that records it is.
+  const std::string directory = DirectoryOf(store.path);
   const int directoryDescriptor = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directoryDescriptor < 0 || ::fsync(directoryDescriptor) != 0) {
     error = "replaced, but its directory could not be flushed to disk: " + Reason();
@@ -167,6 +187,24 @@ bool ReplaceStore(const StoreFile& store, const std::vector<std::string_view>& c
   }
   ::close(directoryDescriptor);
   return true;
+}
+
+void DiscardReplacement(Replacement& replacement) {
+  if (!replacement.temporary.empty()) ::unlink(replacement.temporary.c_str());
+  replacement.temporary.clear();
+}
+
+bool ReplaceStore(const StoreFile& store, const std::vector<std::string_view>& content,
+                  std::string& error) {
+  SignalsHeld held;
+  Replacement replacement;
+  const WriteContent write = [&content](int descriptor, const std::string&, std::string& why) {
+    if (WriteAll(descriptor, content)) return true;
+    why = Reason();
+    return false;
+  };
+  return PrepareReplacement(store, write, replacement, error) &&
+         CommitReplacement(replacement, error);
 }
 
 }  // namespace emulation

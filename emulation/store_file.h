@@ -2,8 +2,10 @@
 // replaced atomically at its end, and guarded in between.
 #pragma once
 
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,11 +22,15 @@ struct StoreFile {
   struct stat identity {};
 };
 
+enum class StoreAccess { ReadOnly, ReadWrite };
+
 // Opens the store at `path` and reads it. Refuses, with `error` saying why:
-// a path that names no regular file, a file its user may not write (no write
-// permission, or mode bits that grant writing to no one), a directory in
-// which no replacement can be made, and a store another run holds.
-bool OpenStore(const std::string& path, StoreFile& store, std::string& error);
+// a path that names no regular file, a store another run holds, and, for
+// ReadWrite, a file its user may not write (no write permission, or mode bits
+// that grant writing to no one) and a directory in which no replacement can
+// be made.
+bool OpenStore(const std::string& path, StoreFile& store, std::string& error,
+               StoreAccess access = StoreAccess::ReadWrite);
 
 // Replaces the store by `content`, its pieces one after the other: written to a new file beside it,
 // with its mode, owner and group, flushed to disk, renamed over it, and the directory flushed too,
@@ -33,5 +39,36 @@ bool OpenStore(const std::string& path, StoreFile& store, std::string& error);
 // one that was read (another writer changed it): then it is left as that writer left it.
 bool ReplaceStore(const StoreFile& store, const std::vector<std::string_view>& content,
                   std::string& error);
+
+// The same in two steps, for several stores replaced together: each new
+// content is made beside its store first (PrepareReplacement), and only once
+// all of them stand are they put in place (CommitReplacement), so that a
+// failure while making them leaves every store as it was. Until committed, a
+// replacement is removed by DiscardReplacement. Hold signals (SignalsHeld)
+// around the whole sequence.
+struct Replacement {
+  const StoreFile* store = nullptr;
+  std::string temporary;
+};
+// Writes the new content to the file at `path`, open as `descriptor`; false
+// with `error` set when it cannot.
+using WriteContent =
+    std::function<bool(int descriptor, const std::string& path, std::string& error)>;
+bool PrepareReplacement(const StoreFile& store, const WriteContent& write, Replacement& replacement,
+                        std::string& error);
+bool CommitReplacement(Replacement& replacement, std::string& error);
+void DiscardReplacement(Replacement& replacement);
+
+// Holds back the signals that would end the process while it lasts.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 }  // namespace emulation
