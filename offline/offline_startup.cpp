@@ -132,6 +132,11 @@ Options ParseArguments(int argc, char** argv) {
   return options;
 }
 
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
 // The undo file must be new, so that an earlier one is never overwritten;
 // checked before the run, made after it.
 void CheckUndoPath(const std::string& path) {
@@ -139,10 +144,7 @@ void CheckUndoPath(const std::string& path) {
   if (::lstat(path.c_str(), &status) == 0) {
     Fail("the undo file " + path + " already exists; give a new name, nothing was done");
   }
-  const std::size_t slash = path.rfind('/');
-  const std::string directory =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  if (::access(directory.c_str(), W_OK | X_OK) != 0) {
+  if (::access(DirectoryOf(path).c_str(), W_OK | X_OK) != 0) {
     Fail("cannot make the undo file " + path + ": " + std::strerror(errno) + "; nothing was done");
   }
 }
@@ -244,12 +246,19 @@ std::vector<Removal> RemovedTrees(State& state) {
   return removals;
 }
 
+// Makes the file at `path`, which must not exist, holding `bytes`: written
+// and flushed under a temporary name beside it, then linked to its name, so
+// that the name holds the whole content or nothing whatever happens.
 bool WriteNewFile(const std::string& path, const std::string& bytes, std::string& error) {
-  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  std::string temporary = DirectoryOf(path) + "/.tolvanik-XXXXXX";
+  std::vector<char> pattern(temporary.begin(), temporary.end());
+  pattern.push_back('\0');
+  const int descriptor = ::mkstemp(pattern.data());
   if (descriptor < 0) {
     error = std::strerror(errno);
     return false;
   }
+  temporary = pattern.data();
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t written = ::write(descriptor, bytes.data() + done, bytes.size() - done);
@@ -257,21 +266,35 @@ bool WriteNewFile(const std::string& path, const std::string& bytes, std::string
     if (written <= 0) break;
     done += static_cast<std::size_t>(written);
   }
-  bool ok = done == bytes.size() && ::fsync(descriptor) == 0;
+  bool ok = done == bytes.size() && ::fchmod(descriptor, 0644) == 0 && ::fsync(descriptor) == 0;
   if (!ok) error = std::strerror(errno);
-  ok = ::close(descriptor) == 0 && ok;
-  if (!ok) {
-    ::unlink(path.c_str());
+  if (::close(descriptor) != 0 && ok) {
+    error = std::strerror(errno);
+    ok = false;
+  }
+  // Renamed without replacing: a name that exists meanwhile is refused. Where
+  // the file system cannot rename so, a second name is linked instead.
+  bool renamed = false;
+  if (ok) {
+    renamed =
+        ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+    if (!renamed && errno == EINVAL) {
+      ok = ::link(temporary.c_str(), path.c_str()) == 0;
+    } else {
+      ok = renamed;
+    }
+    if (!ok) error = std::strerror(errno);
+  }
+  if (!renamed) ::unlink(temporary.c_str());
+  if (!ok) return false;
+  const int directory = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0 || ::fsync(directory) != 0) {
+    error = std::string("written, but its folder could not be flushed to disk: ") +
+            std::strerror(errno);
+    if (directory >= 0) ::close(directory);
     return false;
   }
-  const std::size_t slash = path.rfind('/');
-  const std::string directory =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  const int directoryDescriptor = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directoryDescriptor >= 0) {
-    ::fsync(directoryDescriptor);
-    ::close(directoryDescriptor);
-  }
+  ::close(directory);
   return true;
 }
 

@@ -215,6 +215,32 @@ TEST_F(Contracts, HandleToARemovedKeyAnswersKeyDeleted) {
   EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
+TEST_F(Contracts, PredefinedKeyStandsForTheKeyItIsAViewOf) {
+  // HKEY_CLASSES_ROOT as the machine's classes, HKEY_CURRENT_USER absent: a
+  // registry with no user logged on.
+  registry.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Quillorbex.Document\\CLSID");
+  registry.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt");
+  registry.SetRootView(0, registry.FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"));
+  registry.SetRootView(1, nullptr);
+  HKEY classes = Open(HKEY_CLASSES_ROOT, nullptr);
+  EXPECT_EQ(Enumerate(classes), (Paths{".txt", "Quillorbex.Document"}));
+  EXPECT_EQ(RegDeleteKeyA(classes, "Quillorbex.Document\\CLSID"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "Quillorbex.Document"), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(classes), ERROR_SUCCESS);
+  EXPECT_EQ(registry.KeyPaths(),
+            (Paths{"HKEY_LOCAL_MACHINE\\SOFTWARE", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes",
+                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt"}));
+
+  HKEY user = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, &user), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(user, nullptr);
+  DWORD count = 0;
+  EXPECT_EQ(RegQueryInfoKeyA(HKEY_CURRENT_USER, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry.OpenHandleCount(), 0u);
+}
+
 TEST_F(Contracts, VersionQueryChecksTheRecordSize) {
   OSVERSIONINFOA info;
   std::memset(&info, 0, sizeof info);

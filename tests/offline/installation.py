@@ -25,6 +25,17 @@ ALICE_USER = "Users/Alice/NTUSER.DAT"
 ALICE_CLASSES = "Users/Alice/AppData/Local/Microsoft/Windows/UsrClass.dat"
 BOB_USER = "Users/bob/NTUSER.DAT"
 
+# Where a live registry shows each hive.
+MOUNTS = {
+    "HKEY_LOCAL_MACHINE\\SOFTWARE": SOFTWARE,
+    "HKEY_LOCAL_MACHINE\\SYSTEM": SYSTEM,
+    "HKEY_USERS\\.DEFAULT": DEFAULT,
+    f"HKEY_USERS\\{SYSTEM_SID}": SYSTEM_PROFILE,
+    f"HKEY_USERS\\{ALICE}": ALICE_USER,
+    f"HKEY_USERS\\{ALICE}_Classes": ALICE_CLASSES,
+    f"HKEY_USERS\\{BOB}": BOB_USER,
+}
+
 UNINSTALL = "Microsoft\\Windows\\CurrentVersion\\Uninstall"
 LONG_199 = "Quillorbex" + "x" * 189
 LONG_200 = "Quillorbex" + "x" * 190
@@ -74,7 +85,7 @@ def software(page):
         (f"Vendor\\{LONG_200}", []),
         ("Vendor\\Quillorbexy", []),
         ("Vendor\\MyQuillorbex", []),
-    ]
+    ] + [(f"Classes\\Bulk\\Group{g:02d}\\Key{k:03d}", []) for g in range(11) for k in range(100)]
 
 
 def system(page):
@@ -118,8 +129,10 @@ def removed(page):
         (f"HKEY_USERS\\{ALICE}_Classes\\Quillorbex.Document", ALICE_CLASSES),
         (f"HKEY_USERS\\{BOB}\\Software\\Vendor\\QUILLORBEX Tools", BOB_USER),
     ]
-    outside = {1252: "Quillorbex Ünïcödé", 1251: "Quillorbex Кириллица", 932: "Quillorbex 漢字"}
-    trees.append((f"{machine}\\Vendor\\{outside[page]}", SOFTWARE))
+    # The names each page holds (932 holds Cyrillic letters too).
+    outside = {1252: ["Quillorbex Ünïcödé"], 1251: ["Quillorbex Кириллица"],
+               932: ["Quillorbex 漢字", "Quillorbex Кириллица"]}
+    trees += [(f"{machine}\\Vendor\\{name}", SOFTWARE) for name in outside[page]]
     return sorted(trees)
 
 
