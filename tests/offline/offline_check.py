@@ -335,18 +335,67 @@ def case_crash(checks, program, work):
     return None
 
 
+def case_undo_wine(checks, program, work, prefix):
+    """The undo file read by a real "reg import" (Wine's): every key and value
+    arrives, read back with "reg export"."""
+    if shutil.which("wine") is None:
+        if os.environ.get("CI"):
+            return checks.check(False, "wine is installed (CI must run this)")
+        print("SKIPPED: wine is not installed")
+        return SKIPPED
+    sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "wine"))
+    import wine_suite
+    wine = wine_suite.Wine(prefix, "win32")
+    wine.start()
+    root = work / "windows"
+    installation.make(root, 1252)
+    undo = work / "undo.reg"
+    status, _, stderr = run(program, "--undo", undo, root)
+    checks.check(status == 33, "run with an undo file ends with status 33", stderr)
+    expected = {path: values for path, values in undo_import.parse(undo)}
+    # The values whose data Wine's own export cannot show exactly (strings
+    # that are not plain text): only their presence and type are compared.
+    text = undo.read_bytes()[2:].decode("utf-16-le")
+    loose = {(path, name) for path, values in expected.items() for name, kind, _ in values
+             if kind == hive_builder.REG_SZ and f'"{name}"=hex(1):' in text}
+    try:
+        status, _ = wine.run("reg", "import", undo)
+        checks.check(status == 0, "reg import reads the undo file", f"status {status}")
+        tops = [path for path, _ in installation.removed(1252)]
+        back = {}
+        for number, top in enumerate(tops):
+            exported = work / f"back{number}.reg"
+            status, _ = wine.run("reg", "export", top, exported, "/y")
+            if status == 0:
+                back.update(dict(undo_import.parse(exported)))
+            wine.run("reg", "delete", top, "/f")
+    finally:
+        wine.stop()
+    checks.check(sorted(back) == sorted(expected), "every key removed is back, by reg export",
+                 f"missing {sorted(set(expected) - set(back))[:3]}, extra {sorted(set(back) - set(expected))[:3]}")
+    for path, values in expected.items():
+        def compared(items, path=path):
+            return sorted((n, k, None if (path, n) in loose else d) for n, k, d in items)
+        checks.check(compared(back.get(path, [])) == compared(values),
+                     f"every value of {path[:70]} is back, data exact",
+                     f"got {compared(back.get(path, []))}, wanted {compared(values)}")
+    return None
+
+
 CASES = {
     "clean-1252": lambda c, p, w: case_clean(c, p, w, 1252),
     "clean-1251": lambda c, p, w: case_clean(c, p, w, 1251),
     "clean-932": lambda c, p, w: case_clean(c, p, w, 932),
     "refusals": case_refusals,
     "crash-consistency": case_crash,
+    "undo-wine": None,
 }
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--program", required=True)
+    parser.add_argument("--prefix", help="the Wine prefix of undo-wine (made when new)")
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
     if shutil.which("regfexport") is None:
@@ -359,7 +408,8 @@ def main():
     with tempfile.TemporaryDirectory() as directory:
         work = pathlib.Path(directory) / "work"
         work.mkdir()
-        if CASES[args.case](checks, args.program, work) == SKIPPED:
+        case = CASES[args.case] or (lambda c, p, w: case_undo_wine(c, p, w, args.prefix))
+        if case(checks, args.program, work) == SKIPPED:
             return SKIPPED
     print(f"{checks.passed} passed, {checks.failed} failed")
     return 0 if checks.failed == 0 else 1
