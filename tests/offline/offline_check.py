@@ -124,6 +124,9 @@ def case_clean(checks, program, work, page):
     keys_before = keys_of(root, page)
     expected = installation.removed(page)
     (root / installation.BOB_USER).chmod(0o640)
+    owned = os.geteuid() == 0
+    if owned:
+        os.chown(root / installation.ALICE_USER, 1234, 5678)
 
     status, stdout, stderr = run(program, "--dry-run", root)
     checks.check(status == 33, f"{page}: dry run ends with status 33", f"status {status}: {stderr}")
@@ -156,6 +159,10 @@ def case_clean(checks, program, work, page):
                      f"{page}: {hive}: libregf reads the same keys")
     checks.check(((root / installation.BOB_USER).stat().st_mode & 0o777) == 0o640,
                  f"{page}: a hive keeps its mode")
+    if owned:
+        status_ = (root / installation.ALICE_USER).stat()
+        checks.check((status_.st_uid, status_.st_gid) == (1234, 5678),
+                     f"{page}: a hive keeps its owner and group")
     left = sorted(p.name for p in root.rglob(".tolvanik-*"))
     checks.check(not left, f"{page}: no temporary file stays", str(left))
 
@@ -257,6 +264,10 @@ def case_refusals(checks, program, work):
         checks.check(status == 2 and message in stderr and snapshot(work) == before,
                      f"refused with status 2, nothing written: {what}",
                      f"status {status}, stderr: {stderr[-400:]}")
+        if what == "a read-only hive":
+            status, _, stderr = run(program, "--dry-run", root)
+            checks.check(status == 33 and snapshot(work) == before,
+                         "a dry run reads a read-only hive and writes nothing", stderr[-300:])
         if "li" in what:
             status, _, stderr = run(program, "--dry-run", root)
             checks.check(status == 33 and "would remove HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor" in stderr,
