@@ -20,6 +20,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SKIPPED = 77
 
 try:
@@ -34,8 +35,8 @@ except ImportError:
 import hive_builder  # noqa: E402
 import installation  # noqa: E402
 import undo_import  # noqa: E402
+from windows_programs import ROOT_KEYS as ROOTS  # noqa: E402
 
-ROOTS = ["HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS"]
 BANNER = "\nTOLVANIK v1.2: Clean up Quillorbex references from Windows registry\n"
 CLOSING = "\n\nRegistry successfully cleaned.\n"
 TRACED = "openat,write,pwrite64,fsync,close,rename,renameat2,link,unlink,fchmod,fchown"
