@@ -15,10 +15,6 @@ const char* const ROOT_NAMES[EmulatedRegistry::ROOT_COUNT] = {
 
 constexpr std::size_t MAX_NAME_LENGTH = 255;
 
-// Handle values: slot number and a 7-bit generation, so that a stale handle
-// to a reused slot is told apart; always below the predefined 0x80000000.
-constexpr ULONG_PTR SLOT_LIMIT = 1u << 22;
-
 int PredefinedIndex(HKEY key) {
   const HKEY predefined[EmulatedRegistry::ROOT_COUNT] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,
                                                          HKEY_LOCAL_MACHINE, HKEY_USERS};
@@ -140,7 +136,7 @@ Key* EmulatedRegistry::NewKey(Key& parent, const char16_t* name, std::size_t len
 
 std::unordered_map<const Key*, Key*> EmulatedRegistry::Compact() {
   std::unordered_map<const Key*, Key*> moved;
-  if (openHandles_ != 0) return moved;
+  if (handles_.OpenCount() != 0) return moved;
   moved.reserve(keys_.size() + ROOT_COUNT);
   for (Key& root : roots_) moved[&root] = &root;
   std::deque<Key> compacted;
@@ -257,38 +253,15 @@ EmulatedRegistry::Resolved EmulatedRegistry::ResolveHandle(HKEY key) const {
     resolved.access = view->allowedAccess;
     return resolved;
   }
-  const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
-  const ULONG_PTR slot = ((value >> 2) & (SLOT_LIMIT - 1)) - 1;
-  const std::uint8_t generation = static_cast<std::uint8_t>((value >> 24) & 0x7F);
-  if (value == 0 || (value & 3) != 0 || value >= 0x80000000u || slot >= handles_.size() ||
-      !handles_[slot].open || handles_[slot].generation != generation) {
+  const HandleTable::Entry* entry = handles_.Find(key);
+  if (entry == nullptr) {
     resolved.status = ERROR_INVALID_HANDLE;
     return resolved;
   }
-  resolved.key = handles_[slot].key;
-  resolved.access = handles_[slot].access;
+  resolved.key = entry->key;
+  resolved.access = entry->access;
   if (resolved.key->removed) resolved.status = ERROR_KEY_DELETED;
   return resolved;
-}
-
-HKEY EmulatedRegistry::NewHandle(Key* key, REGSAM access) {
-  std::uint32_t slot;
-  if (!freeHandles_.empty()) {
-    slot = freeHandles_.back();
-    freeHandles_.pop_back();
-  } else {
-    slot = static_cast<std::uint32_t>(handles_.size());
-    handles_.emplace_back();
-  }
-  HandleSlot& handle = handles_[slot];
-  handle.key = key;
-  handle.access = access;
-  handle.open = true;
-  handle.generation = static_cast<std::uint8_t>((handle.generation + 1) & 0x7F);
-  ++openHandles_;
-  const ULONG_PTR value =
-      (static_cast<ULONG_PTR>(handle.generation) << 24) | (static_cast<ULONG_PTR>(slot + 1) << 2);
-  return reinterpret_cast<HKEY>(value);
 }
 
 LONG EmulatedRegistry::SplitSubKey(LPCSTR subKey) {
@@ -347,7 +320,7 @@ LONG EmulatedRegistry::OpenKey(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PH
     if (status == ERROR_SUCCESS && (access & ~target->allowedAccess) != 0) {
       status = ERROR_ACCESS_DENIED;
     }
-    if (status == ERROR_SUCCESS) *result = NewHandle(target, access);
+    if (status == ERROR_SUCCESS) *result = handles_.Open(target, access);
   }
   Record(Operation::RegOpenKeyExA, key, subKey, 0, status, access);
   return status;
@@ -387,7 +360,7 @@ LONG EmulatedRegistry::CreateKey(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, R
       status = ERROR_ACCESS_DENIED;
     }
     if (status == ERROR_SUCCESS) {
-      *result = NewHandle(target, access);
+      *result = handles_.Open(target, access);
       if (disposition != nullptr) {
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
       }
@@ -512,15 +485,7 @@ LONG EmulatedRegistry::CloseKey(HKEY key) {
   const Resolved resolved = ResolveHandle(key);
   LONG status = ERROR_SUCCESS;
   if (PredefinedIndex(key) < 0) {
-    if (resolved.key == nullptr) {
-      status = ERROR_INVALID_HANDLE;
-    } else {
-      const ULONG_PTR slot = ((reinterpret_cast<ULONG_PTR>(key) >> 2) & (SLOT_LIMIT - 1)) - 1;
-      handles_[slot].open = false;
-      handles_[slot].key = nullptr;
-      freeHandles_.push_back(static_cast<std::uint32_t>(slot));
-      --openHandles_;
-    }
+    if (!handles_.Close(key)) status = ERROR_INVALID_HANDLE;
   }
   // An injected failure changes only the status: the handle is released all
   // the same, as a close always releases a valid handle.
@@ -561,71 +526,4 @@ BOOL EmulatedRegistry::GetVersion(LPOSVERSIONINFOA info) {
   return result;
 }
 
-namespace {
-EmulatedRegistry* activeRegistry = nullptr;
-}
-
-void SetActiveRegistry(EmulatedRegistry* registry) {
-  activeRegistry = registry;
-}
-EmulatedRegistry* ActiveRegistry() {
-  return activeRegistry;
-}
-
 }  // namespace emulation
-
-// The seven operations, as the cleaner calls them.
-using emulation::ActiveRegistry;
-
-extern "C" {
-
-LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                          PHKEY phkResult) {
-  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
-  return ActiveRegistry()->OpenKey(hKey, lpSubKey, ulOptions, samDesired, phkResult);
-}
-
-LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
-                            DWORD dwOptions, REGSAM samDesired,
-                            LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
-                            LPDWORD lpdwDisposition) {
-  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
-  return ActiveRegistry()->CreateKey(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
-                                     lpSecurityAttributes, phkResult, lpdwDisposition);
-}
-
-LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
-                             LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
-                             LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
-                             LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
-                             PFILETIME lpftLastWriteTime) {
-  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
-  return ActiveRegistry()->QueryInfoKey(
-      hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen,
-      lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime);
-}
-
-LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
-                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
-                          PFILETIME lpftLastWriteTime) {
-  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
-  return ActiveRegistry()->EnumKey(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
-                                   lpcchClass, lpftLastWriteTime);
-}
-
-LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
-  return ActiveRegistry()->DeleteKey(hKey, lpSubKey);
-}
-
-LONG WINAPI RegCloseKey(HKEY hKey) {
-  if (ActiveRegistry() == nullptr) return ERROR_INVALID_HANDLE;
-  return ActiveRegistry()->CloseKey(hKey);
-}
-
-BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
-  if (ActiveRegistry() == nullptr) return FALSE;
-  return ActiveRegistry()->GetVersion(lpVersionInformation);
-}
-
-}  // extern "C"

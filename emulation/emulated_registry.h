@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "emulation/code_page.h"
+#include "emulation/handle_table.h"
 #include "emulation/key_tree.h"
 #include "platform/registry_api.h"
 
@@ -143,7 +144,7 @@ class EmulatedRegistry {
   // before its sub-keys, sub-keys in enumeration order.
   std::vector<std::string> KeyPaths() const;
   std::string PathOf(const Key& key) const;
-  std::size_t OpenHandleCount() const { return openHandles_; }
+  std::size_t OpenHandleCount() const { return handles_.OpenCount(); }
   std::uint64_t CallCount(Operation operation) const {
     return callCounts_[static_cast<int>(operation)];
   }
@@ -173,12 +174,6 @@ class EmulatedRegistry {
   BOOL GetVersion(LPOSVERSIONINFOA info);
 
  private:
-  struct HandleSlot {
-    Key* key = nullptr;
-    REGSAM access = 0;
-    std::uint8_t generation = 0;
-    bool open = false;
-  };
   struct Resolved {
     Key* key = nullptr;
     REGSAM access = 0;
@@ -194,7 +189,6 @@ class EmulatedRegistry {
   LONG SplitSubKey(LPCSTR subKey);
   // Walks `subKey` from `from`.
   LONG Walk(Key* from, LPCSTR subKey, Key*& found);
-  HKEY NewHandle(Key* key, REGSAM access);
   Key* NewKey(Key& parent, const char16_t* name, std::size_t length);
   void RemoveTree(Key& key);
   void Record(Operation operation, HKEY key, const char* name, DWORD index, LONG status,
@@ -210,9 +204,7 @@ class EmulatedRegistry {
   Key* rootViews_[ROOT_COUNT] = {};
   bool rootViewSet_[ROOT_COUNT] = {};
   std::deque<Key> keys_;
-  std::vector<HandleSlot> handles_;
-  std::vector<std::uint32_t> freeHandles_;
-  std::size_t openHandles_ = 0;
+  HandleTable handles_;
   std::vector<Fault> faults_;
   std::uint64_t callCounts_[OPERATION_COUNT] = {};
   std::uint64_t callBudget_ = 0;
