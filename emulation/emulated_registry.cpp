@@ -1,9 +1,7 @@
 #include "emulation/emulated_registry.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "emulation/unicode_text.h"
 
@@ -79,26 +77,6 @@ int ParsePath(const std::string& path, std::u16string& units, std::vector<NameSp
 }
 
 }  // namespace
-
-const char* OperationName(Operation operation) {
-  switch (operation) {
-    case Operation::RegOpenKeyExA:
-      return "RegOpenKeyExA";
-    case Operation::RegCreateKeyExA:
-      return "RegCreateKeyExA";
-    case Operation::RegQueryInfoKeyA:
-      return "RegQueryInfoKeyA";
-    case Operation::RegEnumKeyExA:
-      return "RegEnumKeyExA";
-    case Operation::RegDeleteKeyA:
-      return "RegDeleteKeyA";
-    case Operation::RegCloseKey:
-      return "RegCloseKey";
-    case Operation::GetVersionExA:
-      return "GetVersionExA";
-  }
-  return "?";
-}
 
 const char* EmulatedRegistry::RootName(int index) {
   return ROOT_NAMES[index];
@@ -223,22 +201,6 @@ std::vector<std::string> EmulatedRegistry::KeyPaths() const {
   return paths;
 }
 
-const Fault* EmulatedRegistry::BeginCall(Operation operation) {
-  if (callDelayMicroseconds_ != 0) {
-    std::this_thread::sleep_for(std::chrono::microseconds(callDelayMicroseconds_));
-  }
-  const std::uint64_t number = ++callCounts_[static_cast<int>(operation)];
-  if (++callsMade_ > callBudget_ && callBudget_ != 0) {
-    budgetExceeded_ = true;
-    budgetFault_ = Fault{operation, number, ERROR_ACCESS_DENIED};
-    return &budgetFault_;
-  }
-  for (const Fault& fault : faults_) {
-    if (fault.operation == operation && fault.callNumber == number) return &fault;
-  }
-  return nullptr;
-}
-
 EmulatedRegistry::Resolved EmulatedRegistry::ResolveHandle(HKEY key) const {
   Resolved resolved;
   const int root = PredefinedIndex(key);
@@ -299,17 +261,17 @@ void EmulatedRegistry::RemoveTree(Key& key) {
   Marker::Mark(key);
 }
 
-void EmulatedRegistry::Record(Operation operation, HKEY key, const char* name, DWORD index,
+void EmulatedRegistry::Record(Operation operation, const Key* key, const char* name, DWORD index,
                               LONG status, REGSAM access) {
-  if (!traceEnabled_) return;
-  const Resolved resolved = ResolveHandle(key);
-  trace_.push_back(TraceEntry{operation, resolved.key != nullptr ? PathOf(*resolved.key) : "",
-                              name != nullptr ? name : "", index, status, access});
+  if (!instruments_.Tracing()) return;
+  instruments_.Record(TraceEntry{operation, key != nullptr ? PathOf(*key) : "",
+                                 name != nullptr ? name : "", index, status, access});
 }
 
 LONG EmulatedRegistry::OpenKey(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  const Key* named = ResolveHandle(key).key;
   LONG status = ERROR_SUCCESS;
-  if (const Fault* fault = BeginCall(Operation::RegOpenKeyExA)) {
+  if (const Fault* fault = instruments_.BeginCall(Operation::RegOpenKeyExA)) {
     status = fault->status;
   } else if (result == nullptr) {
     status = ERROR_INVALID_PARAMETER;
@@ -322,14 +284,15 @@ LONG EmulatedRegistry::OpenKey(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PH
     }
     if (status == ERROR_SUCCESS) *result = handles_.Open(target, access);
   }
-  Record(Operation::RegOpenKeyExA, key, subKey, 0, status, access);
+  Record(Operation::RegOpenKeyExA, named, subKey, 0, status, access);
   return status;
 }
 
 LONG EmulatedRegistry::CreateKey(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access,
                                  LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+  const Key* named = ResolveHandle(key).key;
   LONG status = ERROR_SUCCESS;
-  if (const Fault* fault = BeginCall(Operation::RegCreateKeyExA)) {
+  if (const Fault* fault = instruments_.BeginCall(Operation::RegCreateKeyExA)) {
     status = fault->status;
   } else if (result == nullptr || subKey == nullptr) {
     status = ERROR_INVALID_PARAMETER;
@@ -366,7 +329,7 @@ LONG EmulatedRegistry::CreateKey(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, R
       }
     }
   }
-  Record(Operation::RegCreateKeyExA, key, subKey, 0, status, access);
+  Record(Operation::RegCreateKeyExA, named, subKey, 0, status, access);
   return status;
 }
 
@@ -377,7 +340,7 @@ LONG EmulatedRegistry::QueryInfoKey(HKEY key, LPSTR keyClass, LPDWORD classSize,
                                     LPDWORD securityDescriptorSize, PFILETIME lastWriteTime) {
   LONG status = ERROR_SUCCESS;
   const Resolved resolved = ResolveHandle(key);
-  if (const Fault* fault = BeginCall(Operation::RegQueryInfoKeyA)) {
+  if (const Fault* fault = instruments_.BeginCall(Operation::RegQueryInfoKeyA)) {
     status = fault->status;
   } else if (resolved.status != ERROR_SUCCESS) {
     status = resolved.status;
@@ -399,7 +362,7 @@ LONG EmulatedRegistry::QueryInfoKey(HKEY key, LPSTR keyClass, LPDWORD classSize,
     if (securityDescriptorSize != nullptr) *securityDescriptorSize = 0;
     if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
   }
-  Record(Operation::RegQueryInfoKeyA, key, nullptr, 0, status);
+  Record(Operation::RegQueryInfoKeyA, resolved.key, nullptr, 0, status);
   return status;
 }
 
@@ -407,7 +370,7 @@ LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSi
                                LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime) {
   LONG status = ERROR_SUCCESS;
   const Resolved resolved = ResolveHandle(key);
-  const Fault* fault = BeginCall(Operation::RegEnumKeyExA);
+  const Fault* fault = instruments_.BeginCall(Operation::RegEnumKeyExA);
   if (fault != nullptr && fault->action == FaultAction::RemoveEntryFirst &&
       resolved.status == ERROR_SUCCESS) {
     if (Key* entry = SubKeyAt(*resolved.key, index)) {
@@ -450,13 +413,15 @@ LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSi
     }
     if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
   }
-  Record(Operation::RegEnumKeyExA, key, status == ERROR_SUCCESS ? name : nullptr, index, status);
+  Record(Operation::RegEnumKeyExA, resolved.key, status == ERROR_SUCCESS ? name : nullptr, index,
+         status);
   return status;
 }
 
 LONG EmulatedRegistry::DeleteKey(HKEY key, LPCSTR subKey) {
+  const Key* named = ResolveHandle(key).key;
   LONG status = ERROR_SUCCESS;
-  if (const Fault* fault = BeginCall(Operation::RegDeleteKeyA)) {
+  if (const Fault* fault = instruments_.BeginCall(Operation::RegDeleteKeyA)) {
     status = fault->status;
   } else if (subKey == nullptr) {
     status = ERROR_INVALID_PARAMETER;
@@ -475,13 +440,13 @@ LONG EmulatedRegistry::DeleteKey(HKEY key, LPCSTR subKey) {
       }
     }
   }
-  Record(Operation::RegDeleteKeyA, key, subKey, 0, status);
+  Record(Operation::RegDeleteKeyA, named, subKey, 0, status);
   return status;
 }
 
 LONG EmulatedRegistry::CloseKey(HKEY key) {
-  const Fault* fault = BeginCall(Operation::RegCloseKey);
-  // Recorded before the handle goes, so the trace can name its key.
+  const Fault* fault = instruments_.BeginCall(Operation::RegCloseKey);
+  // Resolved before the handle goes, so that the trace can name its key.
   const Resolved resolved = ResolveHandle(key);
   LONG status = ERROR_SUCCESS;
   if (PredefinedIndex(key) < 0) {
@@ -490,17 +455,13 @@ LONG EmulatedRegistry::CloseKey(HKEY key) {
   // An injected failure changes only the status: the handle is released all
   // the same, as a close always releases a valid handle.
   if (fault != nullptr) status = fault->status;
-  if (traceEnabled_) {
-    trace_.push_back(TraceEntry{Operation::RegCloseKey,
-                                resolved.key != nullptr ? PathOf(*resolved.key) : "", "", 0,
-                                status});
-  }
+  Record(Operation::RegCloseKey, resolved.key, nullptr, 0, status);
   return status;
 }
 
 BOOL EmulatedRegistry::GetVersion(LPOSVERSIONINFOA info) {
   BOOL result = FALSE;
-  if (BeginCall(Operation::GetVersionExA) == nullptr && info != nullptr &&
+  if (instruments_.BeginCall(Operation::GetVersionExA) == nullptr && info != nullptr &&
       (info->dwOSVersionInfoSize == 148 || info->dwOSVersionInfoSize == 156)) {
     const DWORD size = info->dwOSVersionInfoSize;
     std::memset(info, 0, size);
@@ -520,9 +481,7 @@ BOOL EmulatedRegistry::GetVersion(LPOSVERSIONINFOA info) {
     }
     result = TRUE;
   }
-  if (traceEnabled_) {
-    trace_.push_back(TraceEntry{Operation::GetVersionExA, "", "", 0, result ? 0 : 1});
-  }
+  Record(Operation::GetVersionExA, nullptr, nullptr, 0, result ? 0 : 1);
   return result;
 }
 

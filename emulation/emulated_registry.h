@@ -24,54 +24,13 @@
 
 #include "emulation/code_page.h"
 #include "emulation/handle_table.h"
+#include "emulation/instruments.h"
 #include "emulation/key_tree.h"
 #include "platform/registry_api.h"
 
 namespace emulation {
 
 enum class Family { Nt, Windows9x };
-
-enum class Operation {
-  RegOpenKeyExA,
-  RegCreateKeyExA,
-  RegQueryInfoKeyA,
-  RegEnumKeyExA,
-  RegDeleteKeyA,
-  RegCloseKey,
-  GetVersionExA,
-};
-constexpr int OPERATION_COUNT = 7;
-const char* OperationName(Operation operation);
-
-enum class FaultAction {
-  // The call does nothing and returns the fault's status (GetVersionExA
-  // returns FALSE).
-  FailCall,
-  // Only for RegEnumKeyExA: someone else removes the sub-key at the index
-  // asked for, with its subtree, just before the call runs as usual.
-  RemoveEntryFirst,
-};
-
-struct Fault {
-  Operation operation;
-  // Counted from 1 over the calls of that operation.
-  std::uint64_t callNumber;
-  LONG status = ERROR_ACCESS_DENIED;
-  FaultAction action = FaultAction::FailCall;
-};
-
-struct TraceEntry {
-  Operation operation;
-  // Full path of the key the handle argument names ("" when invalid), UTF-8.
-  std::string keyPath;
-  // The 8-bit sub-key name passed, or for RegEnumKeyExA the name delivered,
-  // as the bytes that crossed the call.
-  std::string name;
-  DWORD index;
-  LONG status;
-  // The access asked for by RegOpenKeyExA and RegCreateKeyExA, else 0.
-  REGSAM access = 0;
-};
 
 // Disposition values of RegCreateKeyExA.
 constexpr DWORD REG_CREATED_NEW_KEY = 1;
@@ -115,18 +74,15 @@ class EmulatedRegistry {
     rootViews_[index] = key;
     rootViewSet_[index] = true;
   }
-  void AddFault(const Fault& fault) { faults_.push_back(fault); }
+  void AddFault(const Fault& fault) { instruments_.AddFault(fault); }
   // After `calls` more calls (0: no limit), every further call fails with
   // ERROR_ACCESS_DENIED (GetVersionExA with FALSE), so that a run that would
   // loop for ever ends, and CallBudgetExceeded() tells.
-  void SetCallBudget(std::uint64_t calls) {
-    callBudget_ = calls == 0 ? 0 : callsMade_ + calls;
-    budgetExceeded_ = false;
-  }
-  bool CallBudgetExceeded() const { return budgetExceeded_; }
-  void EnableTrace(bool enabled) { traceEnabled_ = enabled; }
+  void SetCallBudget(std::uint64_t calls) { instruments_.SetCallBudget(calls); }
+  bool CallBudgetExceeded() const { return instruments_.CallBudgetExceeded(); }
+  void EnableTrace(bool enabled) { instruments_.EnableTrace(enabled); }
   // Sleeps this long in every call, to make a run slow enough to watch.
-  void SetCallDelayMicroseconds(unsigned delay) { callDelayMicroseconds_ = delay; }
+  void SetCallDelayMicroseconds(unsigned delay) { instruments_.SetCallDelayMicroseconds(delay); }
 
   // Lays the keys out in memory in the order a walk of the root keys visits
   // them (each key before its sub-keys, sub-keys from the last index down),
@@ -145,10 +101,8 @@ class EmulatedRegistry {
   std::vector<std::string> KeyPaths() const;
   std::string PathOf(const Key& key) const;
   std::size_t OpenHandleCount() const { return handles_.OpenCount(); }
-  std::uint64_t CallCount(Operation operation) const {
-    return callCounts_[static_cast<int>(operation)];
-  }
-  const std::vector<TraceEntry>& Trace() const { return trace_; }
+  std::uint64_t CallCount(Operation operation) const { return instruments_.CallCount(operation); }
+  const std::vector<TraceEntry>& Trace() const { return instruments_.Trace(); }
   // Paths of the keys that RemoveEntryFirst faults took away.
   const std::vector<std::string>& RemovedByFaults() const { return removedByFaults_; }
   // Every key added, removed ones included (Compact drops those).
@@ -180,8 +134,6 @@ class EmulatedRegistry {
     LONG status = ERROR_SUCCESS;
   };
 
-  // Counts the call and tells whether a fault applies to it.
-  const Fault* BeginCall(Operation operation);
   Resolved ResolveHandle(HKEY key) const;
   // Converts `subKey` (an 8-bit name or a path of names) into `path_` and
   // splits it into `names_`: ERROR_SUCCESS, ERROR_BAD_PATHNAME for a leading
@@ -191,7 +143,9 @@ class EmulatedRegistry {
   LONG Walk(Key* from, LPCSTR subKey, Key*& found);
   Key* NewKey(Key& parent, const char16_t* name, std::size_t length);
   void RemoveTree(Key& key);
-  void Record(Operation operation, HKEY key, const char* name, DWORD index, LONG status,
+  // Adds the call to the trace, when it is kept: `key` is what the handle
+  // argument named when the call began (null when it named nothing).
+  void Record(Operation operation, const Key* key, const char* name, DWORD index, LONG status,
               REGSAM access = 0);
 
   Family family_;
@@ -205,16 +159,8 @@ class EmulatedRegistry {
   bool rootViewSet_[ROOT_COUNT] = {};
   std::deque<Key> keys_;
   HandleTable handles_;
-  std::vector<Fault> faults_;
-  std::uint64_t callCounts_[OPERATION_COUNT] = {};
-  std::uint64_t callBudget_ = 0;
-  std::uint64_t callsMade_ = 0;
-  bool budgetExceeded_ = false;
-  Fault budgetFault_{Operation::RegOpenKeyExA, 0};
-  bool traceEnabled_ = false;
-  std::vector<TraceEntry> trace_;
+  Instruments instruments_;
   std::vector<std::string> removedByFaults_;
-  unsigned callDelayMicroseconds_ = 0;
 };
 
 // The registry that the seven operations of this process reach.
