@@ -11,8 +11,6 @@ namespace {
 const char* const ROOT_NAMES[EmulatedRegistry::ROOT_COUNT] = {
     "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS"};
 
-constexpr std::size_t MAX_NAME_LENGTH = 255;
-
 int PredefinedIndex(HKEY key) {
   const HKEY predefined[EmulatedRegistry::ROOT_COUNT] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,
                                                          HKEY_LOCAL_MACHINE, HKEY_USERS};
@@ -35,7 +33,7 @@ bool SplitNames(const std::u16string& path, std::size_t start, std::vector<NameS
     std::size_t end = path.find(u'\\', start);
     if (end == std::u16string::npos) end = path.size();
     const std::size_t length = end - start;
-    if (length == 0 || length > MAX_NAME_LENGTH ||
+    if (length == 0 || length > MAX_KEY_NAME_LENGTH ||
         std::find(path.begin() + start, path.begin() + end, u'\0') != path.begin() + end) {
       return false;
     }
@@ -382,7 +380,7 @@ LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSi
   const Key* entry = nullptr;
   // The longest name, 255 UTF-16 units, in the widest page here: two bytes
   // a unit.
-  char converted[MAX_NAME_LENGTH * 2];
+  char converted[MAX_KEY_NAME_LENGTH * 2];
   std::size_t length = 0;
   if (fault != nullptr) {
     status = fault->status;

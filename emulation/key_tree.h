@@ -24,6 +24,9 @@
 
 namespace emulation {
 
+// The longest name a key may have, in UTF-16 units: Windows' limit.
+constexpr std::size_t MAX_KEY_NAME_LENGTH = 255;
+
 // A key's name in UTF-16. Names of up to INLINE_UNITS units, nearly all of
 // them, are held in the key itself, so that a walk reads a name from the
 // key's own cache lines; longer ones live on the heap.

@@ -11,8 +11,6 @@ namespace emulation {
 namespace {
 
 constexpr std::size_t MAX_DEPTH = 512;
-constexpr std::size_t MAX_NAME_LENGTH = 255;
-
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -133,7 +131,7 @@ bool ParseSectionHeader(const std::string& content, EmulatedRegistry& registry, 
       message = "key name holding a NUL in path \"" + path + "\"";
       return false;
     }
-    if (name.size() > MAX_NAME_LENGTH) {
+    if (name.size() > MAX_KEY_NAME_LENGTH) {
       message = "key name of " + std::to_string(name.size()) + " characters; the longest is 255";
       return false;
     }

@@ -11,8 +11,6 @@
 namespace offline {
 namespace {
 
-constexpr std::size_t MAX_NAME_LENGTH = 255;
-
 struct FreeDeleter {
   void operator()(void* pointer) const { std::free(pointer); }
 };
@@ -55,7 +53,7 @@ bool LoadHiveKeys(hive_h* hive, std::size_t hiveIndex, emulation::EmulatedRegist
                 " has a name that is empty to the 8-bit calls";
         return false;
       }
-      if (units.size() > MAX_NAME_LENGTH) {
+      if (units.size() > emulation::MAX_KEY_NAME_LENGTH) {
         error = "the name of " + where() + " is over 255 characters";
         return false;
       }
