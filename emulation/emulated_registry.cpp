@@ -199,6 +199,14 @@ std::vector<std::string> EmulatedRegistry::KeyPaths() const {
   return paths;
 }
 
+const Fault* EmulatedRegistry::BeginCall(Operation operation, const Key* named, const char* subKey,
+                                         DWORD index) {
+  std::string path;
+  const bool aimed = instruments_.AimsAtKeys() && named != nullptr;
+  if (aimed) path = PathOf(*named);
+  return instruments_.BeginCall({operation, aimed ? &path : nullptr, subKey, index});
+}
+
 EmulatedRegistry::Resolved EmulatedRegistry::ResolveHandle(HKEY key) const {
   Resolved resolved;
   const int root = PredefinedIndex(key);
@@ -269,7 +277,7 @@ void EmulatedRegistry::Record(Operation operation, const Key* key, const char* n
 LONG EmulatedRegistry::OpenKey(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
   const Key* named = ResolveHandle(key).key;
   LONG status = ERROR_SUCCESS;
-  if (const Fault* fault = instruments_.BeginCall(Operation::RegOpenKeyExA)) {
+  if (const Fault* fault = BeginCall(Operation::RegOpenKeyExA, named, subKey)) {
     status = fault->status;
   } else if (result == nullptr) {
     status = ERROR_INVALID_PARAMETER;
@@ -290,7 +298,7 @@ LONG EmulatedRegistry::CreateKey(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, R
                                  LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
   const Key* named = ResolveHandle(key).key;
   LONG status = ERROR_SUCCESS;
-  if (const Fault* fault = instruments_.BeginCall(Operation::RegCreateKeyExA)) {
+  if (const Fault* fault = BeginCall(Operation::RegCreateKeyExA, named, subKey)) {
     status = fault->status;
   } else if (result == nullptr || subKey == nullptr) {
     status = ERROR_INVALID_PARAMETER;
@@ -338,7 +346,7 @@ LONG EmulatedRegistry::QueryInfoKey(HKEY key, LPSTR keyClass, LPDWORD classSize,
                                     LPDWORD securityDescriptorSize, PFILETIME lastWriteTime) {
   LONG status = ERROR_SUCCESS;
   const Resolved resolved = ResolveHandle(key);
-  if (const Fault* fault = instruments_.BeginCall(Operation::RegQueryInfoKeyA)) {
+  if (const Fault* fault = BeginCall(Operation::RegQueryInfoKeyA, resolved.key)) {
     status = fault->status;
   } else if (resolved.status != ERROR_SUCCESS) {
     status = resolved.status;
@@ -368,7 +376,7 @@ LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSi
                                LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime) {
   LONG status = ERROR_SUCCESS;
   const Resolved resolved = ResolveHandle(key);
-  const Fault* fault = instruments_.BeginCall(Operation::RegEnumKeyExA);
+  const Fault* fault = BeginCall(Operation::RegEnumKeyExA, resolved.key, nullptr, index);
   if (fault != nullptr && fault->action == FaultAction::RemoveEntryFirst &&
       resolved.status == ERROR_SUCCESS) {
     if (Key* entry = SubKeyAt(*resolved.key, index)) {
@@ -419,7 +427,7 @@ LONG EmulatedRegistry::EnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameSi
 LONG EmulatedRegistry::DeleteKey(HKEY key, LPCSTR subKey) {
   const Key* named = ResolveHandle(key).key;
   LONG status = ERROR_SUCCESS;
-  if (const Fault* fault = instruments_.BeginCall(Operation::RegDeleteKeyA)) {
+  if (const Fault* fault = BeginCall(Operation::RegDeleteKeyA, named, subKey)) {
     status = fault->status;
   } else if (subKey == nullptr) {
     status = ERROR_INVALID_PARAMETER;
@@ -443,9 +451,9 @@ LONG EmulatedRegistry::DeleteKey(HKEY key, LPCSTR subKey) {
 }
 
 LONG EmulatedRegistry::CloseKey(HKEY key) {
-  const Fault* fault = instruments_.BeginCall(Operation::RegCloseKey);
   // Resolved before the handle goes, so that the trace can name its key.
   const Resolved resolved = ResolveHandle(key);
+  const Fault* fault = BeginCall(Operation::RegCloseKey, resolved.key);
   LONG status = ERROR_SUCCESS;
   if (PredefinedIndex(key) < 0) {
     if (!handles_.Close(key)) status = ERROR_INVALID_HANDLE;
@@ -459,7 +467,7 @@ LONG EmulatedRegistry::CloseKey(HKEY key) {
 
 BOOL EmulatedRegistry::GetVersion(LPOSVERSIONINFOA info) {
   BOOL result = FALSE;
-  if (instruments_.BeginCall(Operation::GetVersionExA) == nullptr && info != nullptr &&
+  if (BeginCall(Operation::GetVersionExA, nullptr) == nullptr && info != nullptr &&
       (info->dwOSVersionInfoSize == 148 || info->dwOSVersionInfoSize == 156)) {
     const DWORD size = info->dwOSVersionInfoSize;
     std::memset(info, 0, size);

@@ -135,6 +135,10 @@ class EmulatedRegistry {
   };
 
   Resolved ResolveHandle(HKEY key) const;
+  // Begins a call on the key `named` (null: none) with the sub-key name or
+  // index it passes: counts it and returns the fault that applies, or null.
+  const Fault* BeginCall(Operation operation, const Key* named, const char* subKey = nullptr,
+                         DWORD index = 0);
   // Converts `subKey` (an 8-bit name or a path of names) into `path_` and
   // splits it into `names_`: ERROR_SUCCESS, ERROR_BAD_PATHNAME for a leading
   // backslash, ERROR_INVALID_PARAMETER for an empty or too long name.

@@ -268,6 +268,31 @@ TEST_F(Contracts, FaultFailsExactlyTheChosenCallOfTheChosenOperation) {
   EXPECT_EQ(registry.CallCount(Operation::RegOpenKeyExA), 3u);
 }
 
+TEST_F(Contracts, AimedFaultFailsTheChosenCallOnItsTargetOnly) {
+  registry.AddKey("HKEY_USERS\\A");
+  registry.AddKey("HKEY_USERS\\B");
+  registry.AddFault(
+      emulation::Fault::On(Operation::RegOpenKeyExA, "HKEY_USERS").WithSubKey("B").Occurrence(2));
+  registry.AddFault(
+      emulation::Fault::On(Operation::RegEnumKeyExA, "HKEY_USERS", ERROR_MORE_DATA).AtIndex(1));
+  std::vector<LONG> opens;
+  for (const char* name : {"A", "B", "A", "B", "B"}) {
+    HKEY key = nullptr;
+    opens.push_back(RegOpenKeyExA(HKEY_USERS, name, 0, KEY_READ, &key));
+    if (key != nullptr) RegCloseKey(key);
+  }
+  EXPECT_EQ(opens, (std::vector<LONG>{ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS,
+                                      ERROR_ACCESS_DENIED, ERROR_SUCCESS}));
+  std::vector<LONG> reads;
+  for (const DWORD index : {0u, 1u, 1u}) {
+    char name[8];
+    DWORD size = sizeof name;
+    reads.push_back(
+        RegEnumKeyExA(HKEY_USERS, index, name, &size, nullptr, nullptr, nullptr, nullptr));
+  }
+  EXPECT_EQ(reads, (std::vector<LONG>{ERROR_SUCCESS, ERROR_MORE_DATA, ERROR_SUCCESS}));
+}
+
 TEST_F(Contracts, RemoveEntryFirstFaultTakesTheEntryAwayBeforeTheRead) {
   for (const char* name : {"A", "B", "C"}) registry.AddKey(std::string("HKEY_USERS\\") + name);
   registry.AddFault({Operation::RegEnumKeyExA, 1, 0, emulation::FaultAction::RemoveEntryFirst});

@@ -13,6 +13,7 @@ namespace {
 
 using emulation::EmulatedRegistry;
 using emulation::Family;
+using emulation::Fault;
 using emulation::Operation;
 using testing_support::KeysBelow;
 using testing_support::TraceLines;
@@ -122,8 +123,8 @@ TEST_F(Removal, FailedOpenReturnsFalseAndCallsNothingElse) {
 TEST_F(Removal, FailedReadEndsTheLoopAndTheDeleteThenFails) {
   registry.AddKey(P + "\\K\\A");
   registry.AddKey(P + "\\K\\B");
-  // The second read of index 0, after A is gone.
-  registry.AddFault({Operation::RegEnumKeyExA, 3, ERROR_ACCESS_DENIED});
+  // The second read of K's index 0, after A is gone.
+  registry.AddFault(Fault::On(Operation::RegEnumKeyExA, P + "\\K").AtIndex(0).Occurrence(2));
   EXPECT_EQ(Remove("K"), FALSE);
   EXPECT_EQ(KeysBelow(registry, P), (Paths{P + "\\K", P + "\\K\\B"}));
 }
@@ -131,7 +132,7 @@ TEST_F(Removal, FailedReadEndsTheLoopAndTheDeleteThenFails) {
 TEST_F(Removal, FailedDeleteOfAnEmptiedKeyReturnsFalse) {
   registry.AddKey(P + "\\K\\A");
   // The delete of A succeeds, that of K fails.
-  registry.AddFault({Operation::RegDeleteKeyA, 2, ERROR_ACCESS_DENIED});
+  registry.AddFault(Fault::On(Operation::RegDeleteKeyA, P).WithSubKey("K"));
   EXPECT_EQ(Remove("K"), FALSE);
   EXPECT_EQ(KeysBelow(registry, P), (Paths{P + "\\K"}));
 }

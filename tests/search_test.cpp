@@ -144,8 +144,7 @@ TEST(Search, FailedCountQueryWalksNothingOfThatKey) {
   registry.AddKey("HKEY_CLASSES_ROOT\\Quillorbex");
   registry.AddKey("HKEY_CURRENT_USER\\Quillorbex");
   registry.AddKey("HKEY_LOCAL_MACHINE\\Quillorbex");
-  // The second count query is that of HKEY_CURRENT_USER.
-  registry.AddFault({Operation::RegQueryInfoKeyA, 2});
+  registry.AddFault(Fault::On(Operation::RegQueryInfoKeyA, "HKEY_CURRENT_USER"));
   const auto run = RunTool(registry);
   EXPECT_FALSE(registry.Exists("HKEY_CLASSES_ROOT\\Quillorbex"));
   EXPECT_TRUE(registry.Exists("HKEY_CURRENT_USER\\Quillorbex"));
@@ -160,9 +159,8 @@ TEST(Search, FailedEnumerationIsCountedAndPassedOver) {
   registry.AddKey(K + "\\A\\Quillorbex");
   registry.AddKey(K + "\\B\\Quillorbex");
   registry.AddKey(K + "\\C\\Quillorbex");
-  // Enumerations: HKCU's index 0 (K), K's index 2 (C), C's index 0, the
-  // removal's read below that match, then K's index 1 (B).
-  registry.AddFault({Operation::RegEnumKeyExA, 5, ERROR_MORE_DATA});
+  // The read of K's index 1, which is B.
+  registry.AddFault(Fault::On(Operation::RegEnumKeyExA, K, ERROR_MORE_DATA).AtIndex(1));
   RunTool(registry);
   EXPECT_FALSE(registry.Exists(K + "\\C\\Quillorbex"));
   EXPECT_TRUE(registry.Exists(K + "\\B\\Quillorbex"));
