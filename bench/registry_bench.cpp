@@ -25,7 +25,7 @@
 #include "cleaner/search_key.h"
 #include "emulation/emulated_registry.h"
 #include "tests/support/tool_run.h"
-#include "tests/walk/walk.h"
+#include "registry_walk/walk.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 # into this build tree:
 #   windows-i686/cleaner/tolvanik.exe    32-bit
 #   windows-x86_64/cleaner/tolvanik.exe  64-bit
-# each with tests/walk/registry_walk.exe beside it. Sets MINGW_CXX_<arch> to
+# each with registry_walk/registry_walk.exe beside it. Sets MINGW_CXX_<arch> to
 # the compiler found, or leaves it false where MinGW-w64 is missing.
 include(ExternalProject)
 
@@ -21,6 +21,6 @@ foreach(arch i686 x86_64)
       BUILD_ALWAYS ON
       INSTALL_COMMAND ""
       BUILD_BYPRODUCTS ${windows_dir}/cleaner/tolvanik.exe
-                       ${windows_dir}/tests/walk/registry_walk.exe)
+                       ${windows_dir}/registry_walk/registry_walk.exe)
   endif()
 endforeach()

@@ -1,4 +1,4 @@
-#include "tests/walk/walk.h"
+#include "registry_walk/walk.h"
 
 #include "cleaner/name_match.h"
 #include "cleaner/search_key.h"

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tests/walk/walk.h"
+#include "registry_walk/walk.h"
 
 int main(int argc, char** argv) {
   const bool floor = argc > 1 && std::strcmp(argv[1], "floor") == 0;
