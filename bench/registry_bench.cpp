@@ -24,8 +24,8 @@
 
 #include "cleaner/search_key.h"
 #include "emulation/emulated_registry.h"
-#include "tests/support/tool_run.h"
 #include "registry_walk/walk.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
