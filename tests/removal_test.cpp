@@ -112,30 +112,63 @@ TEST_F(Removal, KeyDeepInTheTreeThatCannotBeOpenedStopsEachLevelAboveIt) {
                    P + "\\K\\B\\B2", P + "\\K\\C", P + "\\K\\C\\C1"}));
 }
 
-TEST_F(Removal, FailedOpenReturnsFalseAndCallsNothingElse) {
-  registry.AddKey(P + "\\K\\A");
-  registry.SetAllowedAccess(P + "\\K", KEY_READ);
-  EXPECT_EQ(Remove("K"), FALSE);
-  EXPECT_EQ(TraceLines(registry), (Paths{"RegOpenKeyExA " + P + " K"}));
-  EXPECT_TRUE(registry.Exists(P + "\\K\\A"));
+// A removal that fails at one step: it returns FALSE, leaves what it did not
+// get to, and leaks no handle (Remove checks that).
+struct FailedStepCase {
+  const char* label;
+  Paths keys;  // below P
+  // How the step fails: a key that grants only KEY_READ, or a fault.
+  std::string readOnlyKey;
+  Fault fault;
+  Paths left;
+  // The calls made, when the case is about them.
+  Paths trace;
+};
+
+std::ostream& operator<<(std::ostream& out, const FailedStepCase& c) {
+  return out << c.label;
 }
 
-TEST_F(Removal, FailedReadEndsTheLoopAndTheDeleteThenFails) {
-  registry.AddKey(P + "\\K\\A");
-  registry.AddKey(P + "\\K\\B");
-  // The second read of K's index 0, after A is gone.
-  registry.AddFault(Fault::On(Operation::RegEnumKeyExA, P + "\\K").AtIndex(0).Occurrence(2));
+class FailedStep : public Removal, public testing::WithParamInterface<FailedStepCase> {};
+
+TEST_P(FailedStep, ReturnsFalseAndLeavesWhatItDidNotReach) {
+  const FailedStepCase& c = GetParam();
+  for (const std::string& key : c.keys) registry.AddKey(P + "\\" + key);
+  if (!c.readOnlyKey.empty()) registry.SetAllowedAccess(P + "\\" + c.readOnlyKey, KEY_READ);
+  if (c.fault.callNumber != 0) registry.AddFault(c.fault);
   EXPECT_EQ(Remove("K"), FALSE);
-  EXPECT_EQ(KeysBelow(registry, P), (Paths{P + "\\K", P + "\\K\\B"}));
+  Paths left;
+  for (const std::string& key : c.left) left.push_back(P + "\\" + key);
+  EXPECT_EQ(KeysBelow(registry, P), left);
+  if (!c.trace.empty()) {
+    EXPECT_EQ(TraceLines(registry), c.trace);
+  }
 }
 
-TEST_F(Removal, FailedDeleteOfAnEmptiedKeyReturnsFalse) {
-  registry.AddKey(P + "\\K\\A");
-  // The delete of A succeeds, that of K fails.
-  registry.AddFault(Fault::On(Operation::RegDeleteKeyA, P).WithSubKey("K"));
-  EXPECT_EQ(Remove("K"), FALSE);
-  EXPECT_EQ(KeysBelow(registry, P), (Paths{P + "\\K"}));
-}
+const Fault NO_FAULT{Operation::RegOpenKeyExA, 0};
+
+INSTANTIATE_TEST_SUITE_P(
+    Removal, FailedStep,
+    testing::Values(
+        // The key cannot be opened for the removal: nothing else is called.
+        FailedStepCase{
+            "open", {"K\\A"}, "K", NO_FAULT, {"K", "K\\A"}, {"RegOpenKeyExA " + P + " K"}},
+        // The second read of K's index 0, after A is gone: the loop ends and
+        // the delete of K, which still holds B, fails.
+        FailedStepCase{"read",
+                       {"K\\A", "K\\B"},
+                       "",
+                       Fault::On(Operation::RegEnumKeyExA, P + "\\K").AtIndex(0).Occurrence(2),
+                       {"K", "K\\B"},
+                       {}},
+        // The delete of A succeeds, that of the emptied K fails.
+        FailedStepCase{"delete",
+                       {"K\\A"},
+                       "",
+                       Fault::On(Operation::RegDeleteKeyA, P).WithSubKey("K"),
+                       {"K"},
+                       {}}),
+    [](const testing::TestParamInfo<FailedStepCase>& param) { return param.param.label; });
 
 TEST_F(Removal, WorksTheSameOnTheOtherFamily) {
   registry.SetFamily(Family::Windows9x);
