@@ -21,25 +21,43 @@ std::string LineOf(const std::string& output, const std::string& root) {
   return output.substr(at + 2, end - at - 2);
 }
 
-TEST(ProgressDots, NineHundredNinetyNineEntriesWriteNoDot) {
-  EmulatedRegistry registry;
-  AddNumberedKeys(registry, "HKEY_CLASSES_ROOT", 500);
-  AddNumberedKeys(registry, "HKEY_USERS", 499);
-  const auto run = RunTool(registry);
-  EXPECT_EQ(run.output, testing_support::EmptyRunOutput());
-  EXPECT_EQ(visitedCount, 999);
+// The first dot comes with the thousandth entry of the run, not before.
+struct FirstDotCase {
+  const char* label;
+  int usersKeys;  // beside 500 under HKEY_CLASSES_ROOT
+  std::int32_t count;
+  const char* usersLine;
+};
+
+std::ostream& operator<<(std::ostream& out, const FirstDotCase& c) {
+  return out << c.label;
 }
 
-TEST(ProgressDots, TheThousandthEntryWritesTheFirstDot) {
+class FirstDot : public testing::TestWithParam<FirstDotCase> {};
+
+TEST_P(FirstDot, ComesWithTheThousandthEntry) {
+  const FirstDotCase& c = GetParam();
   EmulatedRegistry registry;
   AddNumberedKeys(registry, "HKEY_CLASSES_ROOT", 500);
-  AddNumberedKeys(registry, "HKEY_USERS", 500);
+  AddNumberedKeys(registry, "HKEY_USERS", c.usersKeys);
   const auto run = RunTool(registry);
-  EXPECT_EQ(run.output.size(), 230u);
+  EXPECT_EQ(visitedCount, c.count);
   EXPECT_EQ(LineOf(run.output, "HKEY_CLASSES_ROOT"), "Enumerating HKEY_CLASSES_ROOT ");
-  EXPECT_EQ(LineOf(run.output, "HKEY_USERS"), "Enumerating HKEY_USERS .");
-  EXPECT_EQ(visitedCount, 1000);
+  EXPECT_EQ(LineOf(run.output, "HKEY_USERS"), c.usersLine);
+  const std::size_t dots = c.count / PROGRESS_INTERVAL;
+  EXPECT_EQ(run.output.size(), testing_support::EmptyRunOutput().size() + dots);
+  if (dots == 0) {
+    EXPECT_EQ(run.output, testing_support::EmptyRunOutput());
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ProgressDots, FirstDot,
+    testing::Values(FirstDotCase{"nine_hundred_ninety_nine", 499, 999, "Enumerating HKEY_USERS "},
+                    FirstDotCase{"a_thousand", 500, 1000, "Enumerating HKEY_USERS ."}),
+    [](const testing::TestParamInfo<FirstDotCase>& param) {
+      return std::string(param.param.label);
+    });
 
 TEST(ProgressDots, CountRunsOnFromOneRootKeyToTheNext) {
   EmulatedRegistry registry;
