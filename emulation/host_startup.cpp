@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "emulation/emulated_registry.h"
+#include "emulation/host_process.h"
 #include "emulation/reg_file.h"
 #include "emulation/sample_registry.h"
 #include "emulation/store_file.h"
@@ -42,9 +43,7 @@ struct HostState {
   std::string storePath;
   StoreFile store;
   RegDocument document;
-  DescriptorSink standardOutput{STDOUT_FILENO};
-  std::FILE* textOutput = nullptr;
-  std::FILE* originalStdout = nullptr;
+  WindowsStandardOutput standardOutput;
 };
 
 // Made once and never destroyed: the process ends right after the run, and
@@ -57,17 +56,6 @@ HostState& State() {
 [[noreturn]] void FailSetup(const std::string& message) {
   std::fprintf(stderr, "tolvanik: %s\n", message.c_str());
   std::exit(SETUP_FAILURE_STATUS);
-}
-
-// A closed standard descriptor would be handed to the next file opened, and
-// the tool's output would land in the store. Hold each closed one with a
-// read-only /dev/null: writes to it still fail, as they did.
-void HoldClosedDescriptors() {
-  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
-    if (::fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) {
-      ::open("/dev/null", O_RDONLY);
-    }
-  }
 }
 
 void ReportSampleRun(const EmulatedRegistry& registry) {
@@ -93,11 +81,7 @@ void FinishRun() {
   // The text stream passes its bytes to the state's descriptor sink: pass
   // everything on and close it while that sink still exists.
   HostState& state = State();
-  if (state.textOutput != nullptr) {
-    std::fclose(state.textOutput);
-    stdout = state.originalStdout;
-    state.textOutput = nullptr;
-  }
+  state.standardOutput.End();
   if (state.storePath.empty()) {
     ReportSampleRun(state.registry);
     return;
@@ -128,7 +112,7 @@ void OutOfMemory() {
 
 struct HostStartup {
   HostStartup() {
-    HoldClosedDescriptors();
+    HoldClosedStandardDescriptors();
     std::set_new_handler(OutOfMemory);
     // A write to a pipe whose reader has gone fails with EPIPE, as such a
     // write fails on Windows, instead of ending the process: the output is
@@ -186,11 +170,7 @@ struct HostStartup {
     }
     SetActiveRegistry(&state.registry);
 
-    state.textOutput = OpenTextStream(state.standardOutput, ::isatty(STDOUT_FILENO) == 1);
-    if (state.textOutput != nullptr) {
-      state.originalStdout = stdout;
-      stdout = state.textOutput;
-    }
+    state.standardOutput.Begin();
     std::atexit(FinishRun);
   }
 };

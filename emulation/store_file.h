@@ -24,6 +24,9 @@ struct StoreFile {
 
 enum class StoreAccess { ReadOnly, ReadWrite };
 
+// The folder of the file at `path`: "." for a bare name.
+std::string DirectoryOf(const std::string& path);
+
 // Opens the store at `path` and reads it. Refuses, with `error` saying why:
 // a path that names no regular file, a store another run holds, and, for
 // ReadWrite, a file its user may not write (no write permission, or mode bits

@@ -74,6 +74,13 @@ std::string ListHolding(const std::string& bytes, std::size_t list, hive_node_h 
 
 }  // namespace
 
+bool NodeName(hive_h* hive, hive_node_h node, std::string& name) {
+  const HivexOwned<char> text(hivex_node_name(hive, node));
+  if (text == nullptr) return false;
+  name.assign(text.get(), hivex_node_name_len(hive, node));
+  return true;
+}
+
 bool OpenHive(const std::string& path, const std::string& name, bool readOnly, HiveFile& hive,
               std::string& error) {
   hive.name = name;

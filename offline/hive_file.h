@@ -10,11 +10,24 @@
 
 #include <hivex.h>
 
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "emulation/store_file.h"
 
 namespace offline {
+
+// What hivex hands out with malloc, freed when it goes.
+struct FreeWithFree {
+  void operator()(void* pointer) const { std::free(pointer); }
+};
+template <typename T>
+using HivexOwned = std::unique_ptr<T, FreeWithFree>;
+
+// The name of `node` as hivex gives it, UTF-8 of hivex_node_name_len bytes
+// (a name may hold a NUL); false when it cannot be read.
+bool NodeName(hive_h* hive, hive_node_h node, std::string& name);
 
 struct HiveFile {
   // The path as the user's messages show it: below the installation's folder.

@@ -7,15 +7,10 @@
 #include <vector>
 
 #include "emulation/unicode_text.h"
+#include "offline/hive_file.h"
 
 namespace offline {
-namespace {
-
-struct FreeDeleter {
-  void operator()(void* pointer) const { std::free(pointer); }
-};
-
-}  // namespace
+namespace {}  // namespace
 
 bool LoadHiveKeys(hive_h* hive, std::size_t hiveIndex, emulation::EmulatedRegistry& registry,
                   emulation::Key& mount, KeyOrigins& origins, std::string& error) {
@@ -26,23 +21,22 @@ bool LoadHiveKeys(hive_h* hive, std::size_t hiveIndex, emulation::EmulatedRegist
   std::vector<Pending> pending{{hivex_root(hive), &mount}};
   origins[&mount] = {hiveIndex, pending.back().node};
   std::u16string units;
+  std::string text;
   while (!pending.empty()) {
     const Pending at = pending.back();
     pending.pop_back();
     errno = 0;
-    const std::unique_ptr<hive_node_h, FreeDeleter> children(hivex_node_children(hive, at.node));
+    const HivexOwned<hive_node_h> children(hivex_node_children(hive, at.node));
     if (children == nullptr) {
       error =
           "cannot read the sub-keys of " + registry.PathOf(*at.key) + ": " + std::strerror(errno);
       return false;
     }
     for (const hive_node_h* child = children.get(); *child != 0; ++child) {
-      const std::unique_ptr<char, FreeDeleter> name(hivex_node_name(hive, *child));
-      if (name == nullptr) {
+      if (!NodeName(hive, *child, text)) {
         error = "cannot read a sub-key name of " + registry.PathOf(*at.key);
         return false;
       }
-      const std::string text(name.get(), hivex_node_name_len(hive, *child));
       const auto where = [&] { return registry.PathOf(*at.key) + "\\" + text; };
       if (!emulation::Utf8ToUtf16(text, units)) {
         error = "the name of " + where() + " is not text";

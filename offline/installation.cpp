@@ -14,12 +14,6 @@
 namespace offline {
 namespace {
 
-struct FreeDeleter {
-  void operator()(void* pointer) const { std::free(pointer); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, FreeDeleter>;
-
 std::vector<std::string> SplitWindowsPath(const std::string& path) {
   std::vector<std::string> parts;
   std::string part;
@@ -67,7 +61,7 @@ std::string StringValue(hive_h* hive, hive_node_h node, const char* name) {
   if (node == 0) return "";
   const hive_value_h value = hivex_node_get_value(hive, node, name);
   if (value == 0) return "";
-  const Owned<char> text(hivex_value_string(hive, value));
+  const HivexOwned<char> text(hivex_value_string(hive, value));
   return text != nullptr ? text.get() : "";
 }
 
@@ -114,13 +108,12 @@ std::vector<HiveMount> UserHives(const std::string& root, hive_h* software,
   if (systemRoot.empty()) systemRoot = "\\Windows";
   const hive_node_h list = NodeAt(software, currentVersion, "ProfileList");
   if (list == 0) return mounts;
-  const Owned<hive_node_h> profiles(hivex_node_children(software, list));
+  const HivexOwned<hive_node_h> profiles(hivex_node_children(software, list));
   for (const hive_node_h* profile = profiles.get(); profile != nullptr && *profile != 0;
        ++profile) {
-    const Owned<char> sidText(hivex_node_name(software, *profile));
-    const std::string sid = sidText != nullptr ? sidText.get() : "";
-    if (sid.empty() || sid.find('\\') != std::string::npos ||
-        std::strlen(sid.c_str()) != hivex_node_name_len(software, *profile)) {
+    std::string sid;
+    if (!NodeName(software, *profile, sid) || sid.empty() ||
+        sid.find_first_of(std::string("\\\0", 2)) != std::string::npos) {
       continue;
     }
     const std::string image = StringValue(software, *profile, "ProfileImagePath");

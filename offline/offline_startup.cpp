@@ -35,8 +35,8 @@
 #include <vector>
 
 #include "emulation/emulated_registry.h"
+#include "emulation/host_process.h"
 #include "emulation/store_file.h"
-#include "emulation/text_output.h"
 #include "offline/hive_file.h"
 #include "offline/hive_keys.h"
 #include "offline/installation.h"
@@ -66,9 +66,7 @@ struct State {
   std::deque<HiveFile> hives;
   KeyOrigins origins;
   std::size_t keysLoaded = 0;
-  emulation::DescriptorSink standardOutput{STDOUT_FILENO};
-  std::FILE* textOutput = nullptr;
-  std::FILE* originalStdout = nullptr;
+  emulation::WindowsStandardOutput standardOutput;
 };
 
 // Made once and never destroyed: the process ends right after the run.
@@ -132,11 +130,6 @@ Options ParseArguments(int argc, char** argv) {
   return options;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-}
-
 // The undo file must be new, so that an earlier one is never overwritten;
 // checked before the run, made after it.
 void CheckUndoPath(const std::string& path) {
@@ -144,7 +137,7 @@ void CheckUndoPath(const std::string& path) {
   if (::lstat(path.c_str(), &status) == 0) {
     Fail("the undo file " + path + " already exists; give a new name, nothing was done");
   }
-  if (::access(DirectoryOf(path).c_str(), W_OK | X_OK) != 0) {
+  if (::access(emulation::DirectoryOf(path).c_str(), W_OK | X_OK) != 0) {
     Fail("cannot make the undo file " + path + ": " + std::strerror(errno) + "; nothing was done");
   }
 }
@@ -250,7 +243,7 @@ std::vector<Removal> RemovedTrees(State& state) {
 // and flushed under a temporary name beside it, then linked to its name, so
 // that the name holds the whole content or nothing whatever happens.
 bool WriteNewFile(const std::string& path, const std::string& bytes, std::string& error) {
-  std::string temporary = DirectoryOf(path) + "/.tolvanik-XXXXXX";
+  std::string temporary = emulation::DirectoryOf(path) + "/.tolvanik-XXXXXX";
   std::vector<char> pattern(temporary.begin(), temporary.end());
   pattern.push_back('\0');
   const int descriptor = ::mkstemp(pattern.data());
@@ -287,7 +280,8 @@ bool WriteNewFile(const std::string& path, const std::string& bytes, std::string
   }
   if (!renamed) ::unlink(temporary.c_str());
   if (!ok) return false;
-  const int directory = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int directory =
+      ::open(emulation::DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0 || ::fsync(directory) != 0) {
     error = std::string("written, but its folder could not be flushed to disk: ") +
             std::strerror(errno);
@@ -370,11 +364,7 @@ void WriteHives(State& state, const std::vector<Removal>& removals) {
 
 void FinishRun() {
   State& state = TheState();
-  if (state.textOutput != nullptr) {
-    std::fclose(state.textOutput);
-    stdout = state.originalStdout;
-    state.textOutput = nullptr;
-  }
+  state.standardOutput.End();
   if (state.registry.AllKeys().size() != state.keysLoaded) {
     FailAfterRun("the run created keys, which this program never writes; no hive was written");
   }
@@ -393,9 +383,7 @@ void FinishRun() {
 
 // Run by the C library before main, with main's own arguments.
 void Start(int argc, char** argv, char**) {
-  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
-    if (::fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDONLY);
-  }
+  emulation::HoldClosedStandardDescriptors();
   std::set_new_handler(OutOfMemory);
   std::signal(SIGPIPE, SIG_IGN);
   State& state = TheState();
@@ -403,11 +391,7 @@ void Start(int argc, char** argv, char**) {
   if (!state.options.undoPath.empty()) CheckUndoPath(state.options.undoPath);
   LoadInstallation(state);
   emulation::SetActiveRegistry(&state.registry);
-  state.textOutput = emulation::OpenTextStream(state.standardOutput, ::isatty(STDOUT_FILENO) == 1);
-  if (state.textOutput != nullptr) {
-    state.originalStdout = stdout;
-    stdout = state.textOutput;
-  }
+  state.standardOutput.Begin();
   std::atexit(FinishRun);
 }
 

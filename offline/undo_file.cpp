@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "emulation/unicode_text.h"
+#include "offline/hive_file.h"
 
 namespace offline {
 namespace {
@@ -16,10 +17,6 @@ constexpr char LINE_END[] = "\r\n";
 // regedit breaks hex lines before they pass 80 columns, continuing them with
 // a backslash and two spaces.
 constexpr std::size_t HEX_LINE_LIMIT = 76;
-
-struct FreeDeleter {
-  void operator()(void* pointer) const { std::free(pointer); }
-};
 
 bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
@@ -77,10 +74,10 @@ void AppendHex(std::string& line, const char* data, std::size_t length, std::str
 
 bool AppendValue(hive_h* hive, hive_value_h value, const std::string& path, std::string& text,
                  std::string& error) {
-  const std::unique_ptr<char, FreeDeleter> nameText(hivex_value_key(hive, value));
+  const HivexOwned<char> nameText(hivex_value_key(hive, value));
   hive_type type{};
   std::size_t length = 0;
-  const std::unique_ptr<char, FreeDeleter> data(hivex_value_value(hive, value, &type, &length));
+  const HivexOwned<char> data(hivex_value_value(hive, value, &type, &length));
   if (nameText == nullptr || data == nullptr) {
     error = "cannot read a value of " + path + ": " + std::strerror(errno);
     return false;
@@ -125,7 +122,7 @@ bool AppendUndoSections(hive_h* hive, hive_node_h node, const std::string& path,
   }
   text += "[" + path + "]" + LINE_END;
   errno = 0;
-  const std::unique_ptr<hive_value_h, FreeDeleter> values(hivex_node_values(hive, node));
+  const HivexOwned<hive_value_h> values(hivex_node_values(hive, node));
   if (values == nullptr) {
     error = "cannot read the values of " + path + ": " + std::strerror(errno);
     return false;
@@ -134,19 +131,18 @@ bool AppendUndoSections(hive_h* hive, hive_node_h node, const std::string& path,
     if (!AppendValue(hive, *value, path, text, error)) return false;
   }
   text += LINE_END;
-  const std::unique_ptr<hive_node_h, FreeDeleter> children(hivex_node_children(hive, node));
+  const HivexOwned<hive_node_h> children(hivex_node_children(hive, node));
   if (children == nullptr) {
     error = "cannot read the sub-keys of " + path + ": " + std::strerror(errno);
     return false;
   }
   for (const hive_node_h* child = children.get(); *child != 0; ++child) {
-    const std::unique_ptr<char, FreeDeleter> name(hivex_node_name(hive, *child));
-    if (name == nullptr) {
+    std::string name;
+    if (!NodeName(hive, *child, name)) {
       error = "cannot read a sub-key name of " + path;
       return false;
     }
-    const std::string childPath =
-        path + "\\" + std::string(name.get(), hivex_node_name_len(hive, *child));
+    const std::string childPath = path + "\\" + name;
     if (!AppendUndoSections(hive, *child, childPath, text, error)) return false;
   }
   return true;

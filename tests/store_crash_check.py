@@ -14,11 +14,12 @@ strace is missing on a machine that is not CI."""
 import argparse
 import os
 import pathlib
-import re
 import shutil
 import subprocess
 import sys
 import tempfile
+
+from strace_steps import write_back_steps
 
 SKIPPED = 77
 TRACED = "openat,write,writev,fsync,close,rename,fchmod,fchown"
@@ -55,16 +56,8 @@ def main():
         # system call over the whole run as strace's "when" counts them.
         log = work / "trace.log"
         run("-o", str(log), "-e", f"trace={TRACED}")
-        counts, steps, started = {}, [], False
-        for line in log.read_text().splitlines():
-            match = re.match(r"\d+\s+(\w+)\((.*)", line)
-            if not match or match.group(1) not in TRACED.split(","):
-                continue
-            name = match.group(1)
-            counts[name] = counts.get(name, 0) + 1
-            started = started or (name == "openat" and ".tolvanik-" in match.group(2))
-            if started:
-                steps.append((name, counts[name], match.group(2)[:50]))
+        steps = [(name, number, call[:50]) for name, number, call in
+                 write_back_steps(log.read_text(), TRACED.split(","))]
         if not steps:
             print("FAIL: no write-back found in the trace\n0 passed, 1 failed")
             return 1

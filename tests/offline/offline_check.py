@@ -35,6 +35,7 @@ except ImportError:
 import hive_builder  # noqa: E402
 import installation  # noqa: E402
 import undo_import  # noqa: E402
+from strace_steps import write_back_steps  # noqa: E402
 from windows_programs import ROOT_KEYS as ROOTS  # noqa: E402
 
 BANNER = "\nTOLVANIK v1.2: Clean up Quillorbex references from Windows registry\n"
@@ -306,16 +307,7 @@ def case_crash(checks, program, work):
     reset()
     run(program, "--undo", work / "undo.reg", root,
         strace=[strace, "-f", "-o", str(log), "-e", f"trace={TRACED}"])
-    counts, steps, started = {}, [], False
-    for line in log.read_text().splitlines():
-        match = re.match(r"\d+\s+(\w+)\((.*)", line)
-        if not match or match.group(1) not in TRACED.split(","):
-            continue
-        name = match.group(1)
-        counts[name] = counts.get(name, 0) + 1
-        started = started or (name == "openat" and ".tolvanik-" in match.group(2))
-        if started:
-            steps.append((name, counts[name], match.group(2)[:60]))
+    steps = write_back_steps(log.read_text(), TRACED.split(","))
     if not checks.check(len(steps) > 20, f"the write-back's system calls are traced ({len(steps)})"):
         return None
     bad = 0
