@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_output.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -155,11 +157,11 @@ ProcessRun RunTolvanik(const std::vector<std::string>& environment, Stdout mode,
   return run;
 }
 
-const std::string EMPTY_RUN =
-    "\r\nTOLVANIK v1.2: Clean up Quillorbex references from Windows registry\r\n"
-    "\r\nEnumerating HKEY_CLASSES_ROOT \r\nEnumerating HKEY_CURRENT_USER "
-    "\r\nEnumerating HKEY_LOCAL_MACHINE \r\nEnumerating HKEY_USERS "
-    "\r\n\r\nRegistry successfully cleaned.\r\n";
+const std::string EMPTY_RUN = testing_support::BANNER +
+                              testing_support::RootLine("HKEY_CLASSES_ROOT") +
+                              testing_support::RootLine("HKEY_CURRENT_USER") +
+                              testing_support::RootLine("HKEY_LOCAL_MACHINE") +
+                              testing_support::RootLine("HKEY_USERS") + testing_support::CLOSING;
 
 // Each fixture X.reg, run in a family under a code page, leaves exactly
 // X.after.reg, or X.after.PAGE.reg where what is left depends on the page.
@@ -515,11 +517,11 @@ TEST(HostProgram, OnATerminalEachDotShowsTheMomentItIsWritten) {
   const ProcessRun run =
       RunTolvanik({"EMULATED_REGISTRY=" + store, "EMULATED_CALL_DELAY_US=150"}, Stdout::Terminal);
   EXPECT_EQ(run.exitStatus, 33);
-  const std::string expected =
-      "\r\nTOLVANIK v1.2: Clean up Quillorbex references from Windows registry\r\n"
-      "\r\nEnumerating HKEY_CLASSES_ROOT \r\nEnumerating HKEY_CURRENT_USER ..."
-      "\r\nEnumerating HKEY_LOCAL_MACHINE \r\nEnumerating HKEY_USERS "
-      "\r\n\r\nRegistry successfully cleaned.\r\n";
+  const std::string expected = testing_support::BANNER +
+                               testing_support::RootLine("HKEY_CLASSES_ROOT") +
+                               testing_support::RootLine("HKEY_CURRENT_USER") + "..." +
+                               testing_support::RootLine("HKEY_LOCAL_MACHINE") +
+                               testing_support::RootLine("HKEY_USERS") + testing_support::CLOSING;
   EXPECT_EQ(run.output, expected);
   double firstDot = -1;
   double closing = -1;

@@ -1,6 +1,7 @@
 // The bytes a whole run writes, how they are passed on, and its exit status.
 #include <gtest/gtest.h>
 
+#include "tests/support/expected_output.h"
 #include "tests/support/tool_run.h"
 
 namespace {
@@ -96,14 +97,14 @@ TEST(RunOutput, OnAConsoleEveryWriteIsPassedOnWhenItEnds) {
   options.kind = OutputKind::Console;
   const auto run = RunTool(registry, options);
   const std::vector<std::string> expected = {
-      "\r\nTOLVANIK v1.2: Clean up Quillorbex references from Windows registry\r\n",
-      "\r\nEnumerating HKEY_CLASSES_ROOT ",
-      "\r\nEnumerating HKEY_CURRENT_USER ",
+      testing_support::BANNER,
+      testing_support::RootLine("HKEY_CLASSES_ROOT"),
+      testing_support::RootLine("HKEY_CURRENT_USER"),
       ".",
       ".",
-      "\r\nEnumerating HKEY_LOCAL_MACHINE ",
-      "\r\nEnumerating HKEY_USERS ",
-      "\r\n\r\nRegistry successfully cleaned.\r\n",
+      testing_support::RootLine("HKEY_LOCAL_MACHINE"),
+      testing_support::RootLine("HKEY_USERS"),
+      testing_support::CLOSING,
   };
   EXPECT_EQ(run.passes, expected);
   EXPECT_EQ(run.exitStatus, 33);
@@ -130,7 +131,7 @@ TEST(RunOutput, ConsoleWriteThatFailedEarlierStillMakesTheExitStatusMinusOne) {
   const auto run = RunTool(registry, options);
   EXPECT_EQ(run.exitStatus, -1);
   ASSERT_EQ(run.passes.size(), 5u);
-  EXPECT_EQ(run.passes.back(), "\r\n\r\nRegistry successfully cleaned.\r\n");
+  EXPECT_EQ(run.passes.back(), testing_support::CLOSING);
 }
 
 }  // namespace

@@ -11,6 +11,9 @@ import time
 # The root keys a run walks, in its order: the one table of them for the
 # Python tests.
 ROOT_KEYS = ["HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS"]
+# The banner and the closing text as the tool writes them, byte for byte.
+BANNER = b"\r\nTOLVANIK v1.2: Clean up Quillorbex references from Windows registry\r\n"
+CLOSING = b"\r\n\r\nRegistry successfully cleaned.\r\n"
 ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
 # (objdump, the PE optional header's magic) by architecture.
 ARCHITECTURES = {"win32": ("i686-w64-mingw32-objdump", "010b"),

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "tests/model/reference_model.h"
+#include "tests/support/expected_output.h"
 #include "tests/support/tool_run.h"
 
 namespace model {
@@ -28,17 +29,16 @@ std::string Printable(const std::string& text) {
 
 // Banner, the four root key lines with any number of dots, closing text.
 bool HasRunShape(const std::string& output) {
-  const std::string banner =
-      "\r\nTOLVANIK v1.2: Clean up Quillorbex references from Windows registry\r\n";
+  const std::string& banner = testing_support::BANNER;
   if (output.compare(0, banner.size(), banner) != 0) return false;
   std::size_t at = banner.size();
   for (const char* root : ROOT_NAMES) {
-    const std::string line = "\r\nEnumerating " + std::string(root) + " ";
+    const std::string line = testing_support::RootLine(root);
     if (output.compare(at, line.size(), line) != 0) return false;
     at += line.size();
     while (at < output.size() && output[at] == '.') ++at;
   }
-  return output.compare(at, std::string::npos, "\r\n\r\nRegistry successfully cleaned.\r\n") == 0;
+  return output.compare(at, std::string::npos, testing_support::CLOSING) == 0;
 }
 
 std::string Describe(const std::set<std::string>& keys) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/model/code_page_model.h"
+#include "tests/support/expected_output.h"
 
 namespace model {
 namespace {
@@ -89,15 +90,15 @@ void Collect(const TreeKey& key, const std::string& path, std::set<std::string>&
 }  // namespace
 
 std::string ExpectedOutput(const std::int64_t visited[4]) {
-  std::string out = "\r\nTOLVANIK v1.2: Clean up Quillorbex references from Windows registry\r\n";
+  std::string out = testing_support::BANNER;
   std::int64_t total = 0;
   for (int i = 0; i < 4; ++i) {
     const std::int64_t before = total / 1000;
     total += visited[i];
-    out += "\r\nEnumerating " + std::string(ROOT_NAMES[i]) + " ";
+    out += testing_support::RootLine(ROOT_NAMES[i]);
     out += std::string(static_cast<std::size_t>(total / 1000 - before), '.');
   }
-  return out + "\r\n\r\nRegistry successfully cleaned.\r\n";
+  return out + testing_support::CLOSING;
 }
 
 Prediction Predict(const Tree& tree, emulation::Family family) {

@@ -36,10 +36,11 @@ import hive_builder  # noqa: E402
 import installation  # noqa: E402
 import undo_import  # noqa: E402
 from strace_steps import write_back_steps  # noqa: E402
+import windows_programs  # noqa: E402
 from windows_programs import ROOT_KEYS as ROOTS  # noqa: E402
 
-BANNER = "\nTOLVANIK v1.2: Clean up Quillorbex references from Windows registry\n"
-CLOSING = "\n\nRegistry successfully cleaned.\n"
+BANNER = windows_programs.BANNER.decode("ascii").replace("\r\n", "\n")
+CLOSING = windows_programs.CLOSING.decode("ascii").replace("\r\n", "\n")
 TRACED = "openat,write,pwrite64,fsync,close,rename,renameat2,link,unlink,fchmod,fchown"
 
 

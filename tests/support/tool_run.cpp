@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cleaner/search_key.h"
+#include "tests/support/expected_output.h"
 
 // The tool's main, compiled for the tests under this name.
 int TolvanikMain(int argc, char** argv, char** envp);
@@ -62,12 +63,8 @@ ToolRun RunTool(emulation::EmulatedRegistry& registry, const RunOptions& options
 }
 
 std::string EmptyRunOutput() {
-  return "\r\nTOLVANIK v1.2: Clean up Quillorbex references from Windows registry\r\n"
-         "\r\nEnumerating HKEY_CLASSES_ROOT "
-         "\r\nEnumerating HKEY_CURRENT_USER "
-         "\r\nEnumerating HKEY_LOCAL_MACHINE "
-         "\r\nEnumerating HKEY_USERS "
-         "\r\n\r\nRegistry successfully cleaned.\r\n";
+  return BANNER + RootLine("HKEY_CLASSES_ROOT") + RootLine("HKEY_CURRENT_USER") +
+         RootLine("HKEY_LOCAL_MACHINE") + RootLine("HKEY_USERS") + CLOSING;
 }
 
 void AddNumberedKeys(emulation::EmulatedRegistry& registry, const std::string& path, int count) {

@@ -56,8 +56,8 @@ WINE_OWN_KEYS = [r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Video",
 # (ANSI code page, the locale that makes Wine use it).
 CODE_PAGES = [("1252", "en_US.UTF-8"), ("932", "ja_JP.UTF-8")]
 RUN_TIMEOUT = 120
-BANNER = b"\r\nTOLVANIK v1.2: Clean up Quillorbex references from Windows registry\r\n"
-CLOSING = b"\r\n\r\nRegistry successfully cleaned.\r\n"
+BANNER = windows_programs.BANNER
+CLOSING = windows_programs.CLOSING
 
 
 Suite = windows_programs.Suite
