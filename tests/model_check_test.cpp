@@ -68,4 +68,42 @@ INSTANTIATE_TEST_SUITE_P(Seeds, ModelCheck, testing::ValuesIn(AllBlocks()),
                                   std::to_string((testInfo.param.block + 1) * SEEDS_PER_BLOCK);
                          });
 
+// A failure report is a registry export with rights and the code page as
+// comments; pasted into a test, it sets up the same case.
+TEST(ModelReport, EveryGeneratedCaseReadsBackFromItsReport) {
+  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+    model::SeededChoices choices(seed);
+    const model::Tree tree = model::GenerateTree(choices);
+    const std::string report = model::ToRegFile(tree);
+    model::Tree read;
+    std::string error;
+    ASSERT_TRUE(model::FromRegFile(report, read, error)) << "seed " << seed << ": " << error;
+    ASSERT_EQ(model::ToRegFile(read), report) << "seed " << seed;
+    ASSERT_EQ(model::KeyCount(read), model::KeyCount(tree)) << "seed " << seed;
+  }
+}
+
+TEST(ModelReport, APastedReportIsACase) {
+  const std::string report =
+      "Windows Registry Editor Version 5.00\n; code page 1252\n\n"
+      "[HKEY_CURRENT_USER\\Software]\n\n"
+      "; grants only 0x20019\n"
+      "[HKEY_CURRENT_USER\\Software\\Quillorbex]\n\n"
+      "[HKEY_CURRENT_USER\\Software\\Quillorbex\\Cache]\n\n";
+  model::Tree tree;
+  std::string error;
+  ASSERT_TRUE(model::FromRegFile(report, tree, error)) << error;
+  EXPECT_EQ(tree.roots[1].children.at(0).children.at(0).allowed, static_cast<REGSAM>(KEY_READ));
+  EXPECT_EQ(model::ToRegFile(tree), report);
+  EXPECT_EQ(model::CheckCase(tree, Family::Nt), "");
+}
+
+TEST(ModelReport, ALineOfNoKnownKindIsRefusedWithItsNumber) {
+  model::Tree tree;
+  std::string error;
+  EXPECT_FALSE(model::FromRegFile(
+      "Windows Registry Editor Version 5.00\n\n[HKEY_USERS\\A]\n\"Value\"=\"x\"\n", tree, error));
+  EXPECT_EQ(error, "line 4: not a section or a known comment: \"Value\"=\"x\"");
+}
+
 }  // namespace

@@ -28,6 +28,12 @@ extern const char* const ROOT_NAMES[4];
 
 void LoadTree(const Tree& tree, emulation::EmulatedRegistry& registry);
 std::string ToRegFile(const Tree& tree);
+// The tree that ToRegFile printed as `text`, so that a failure report pasted
+// into a test sets up the same case: "; code page N", "; grants only 0xN"
+// before the section of the key it limits, "[path]" sections (keys above a
+// section's key are added as they are named). False, with the line in
+// `error`, for any other line.
+bool FromRegFile(const std::string& text, Tree& tree, std::string& error);
 std::size_t KeyCount(const Tree& tree);
 
 }  // namespace model
