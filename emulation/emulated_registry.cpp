@@ -33,10 +33,7 @@ bool SplitNames(const std::u16string& path, std::size_t start, std::vector<NameS
     std::size_t end = path.find(u'\\', start);
     if (end == std::u16string::npos) end = path.size();
     const std::size_t length = end - start;
-    if (length == 0 || length > MAX_KEY_NAME_LENGTH ||
-        std::find(path.begin() + start, path.begin() + end, u'\0') != path.begin() + end) {
-      return false;
-    }
+    if (KeyNameProblem(path.data() + start, length) != NameProblem::None) return false;
     names.push_back({start, length});
     start = end + 1;
   }

@@ -27,6 +27,18 @@ namespace emulation {
 // The longest name a key may have, in UTF-16 units: Windows' limit.
 constexpr std::size_t MAX_KEY_NAME_LENGTH = 255;
 
+// What makes a name passed to the registry no key name: none, empty, over
+// MAX_KEY_NAME_LENGTH units, or holding a NUL.
+enum class NameProblem { None, Empty, TooLong, HoldsNul };
+inline NameProblem KeyNameProblem(const char16_t* units, std::size_t length) {
+  if (length == 0) return NameProblem::Empty;
+  if (length > MAX_KEY_NAME_LENGTH) return NameProblem::TooLong;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (units[i] == u'\0') return NameProblem::HoldsNul;
+  }
+  return NameProblem::None;
+}
+
 // A key's name in UTF-16. Names of up to INLINE_UNITS units, nearly all of
 // them, are held in the key itself, so that a walk reads a name from the
 // key's own cache lines; longer ones live on the heap.

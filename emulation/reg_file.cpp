@@ -119,21 +119,22 @@ bool ParseSectionHeader(const std::string& content, EmulatedRegistry& registry, 
     ++start;
     std::size_t end = path.find('\\', start);
     if (end == std::string::npos) end = path.size();
-    if (end == start) {
-      message = "empty key name in path \"" + path + "\"";
-      return false;
-    }
     if (!Utf8ToUtf16(path.substr(start, end - start), name)) {
       message = "key name that is not text in path \"" + path + "\"";
       return false;
     }
-    if (name.find(u'\0') != std::u16string::npos) {
-      message = "key name holding a NUL in path \"" + path + "\"";
-      return false;
-    }
-    if (name.size() > MAX_KEY_NAME_LENGTH) {
-      message = "key name of " + std::to_string(name.size()) + " characters; the longest is 255";
-      return false;
+    switch (KeyNameProblem(name.data(), name.size())) {
+      case NameProblem::None:
+        break;
+      case NameProblem::Empty:
+        message = "empty key name in path \"" + path + "\"";
+        return false;
+      case NameProblem::HoldsNul:
+        message = "key name holding a NUL in path \"" + path + "\"";
+        return false;
+      case NameProblem::TooLong:
+        message = "key name of " + std::to_string(name.size()) + " characters; the longest is 255";
+        return false;
     }
     if (++depth > MAX_DEPTH) {
       message = "key path deeper than 512 levels";
