@@ -25,7 +25,14 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// Writes every piece, as few calls as the kernel takes.
+}  // namespace
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 bool WriteAll(int descriptor, const std::vector<std::string_view>& content) {
   std::vector<iovec> pending;
   for (const std::string_view piece : content) {
@@ -50,12 +57,14 @@ bool WriteAll(int descriptor, const std::vector<std::string_view>& content) {
   return true;
 }
 
-}  // namespace
-
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+bool SyncDirectoryOf(const std::string& path) {
+  const int directory = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return false;
+  const bool synced = ::fsync(directory) == 0;
+  const int saved = errno;
+  ::close(directory);
+  errno = saved;
+  return synced;
 }
 
 SignalsHeld::SignalsHeld() {
@@ -179,14 +188,10 @@ bool CommitReplacement(Replacement& replacement, std::string& error) {
   }
   replacement.temporary.clear();
   // The rename is durable once the directory that records it is.
-  const std::string directory = DirectoryOf(store.path);
-  const int directoryDescriptor = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directoryDescriptor < 0 || ::fsync(directoryDescriptor) != 0) {
+  if (!SyncDirectoryOf(store.path)) {
     error = "replaced, but its directory could not be flushed to disk: " + Reason();
-    if (directoryDescriptor >= 0) ::close(directoryDescriptor);
     return false;
   }
-  ::close(directoryDescriptor);
   return true;
 }
 

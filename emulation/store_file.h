@@ -26,6 +26,12 @@ enum class StoreAccess { ReadOnly, ReadWrite };
 
 // The folder of the file at `path`: "." for a bare name.
 std::string DirectoryOf(const std::string& path);
+// Writes every piece to `descriptor`, in as few calls as the kernel takes;
+// false, with errno set, when a write fails.
+bool WriteAll(int descriptor, const std::vector<std::string_view>& content);
+// Flushes the folder of the file at `path` to disk, so that a file made or
+// renamed in it stays made; false, with errno set, when it cannot.
+bool SyncDirectoryOf(const std::string& path);
 
 // Opens the store at `path` and reads it. Refuses, with `error` saying why:
 // a path that names no regular file, a store another run holds, and, for

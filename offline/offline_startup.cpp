@@ -208,9 +208,9 @@ void LoadInstallation(State& state) {
   // With no user logged on, HKEY_CLASSES_ROOT is the machine's classes, the
   // same keys (a key removed through one is gone from the other), and
   // HKEY_CURRENT_USER is nobody's.
-  state.registry.SetRootView(0, state.registry.FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"));
-  if (state.registry.FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes") == nullptr) {
-    state.registry.SetRootView(0, &state.registry.RootKey(0));
+  // (A SOFTWARE hive without Classes leaves HKEY_CLASSES_ROOT its own, empty.)
+  if (emulation::Key* classes = state.registry.FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes")) {
+    state.registry.SetRootView(0, classes);
   }
   state.registry.SetRootView(1, nullptr);
   state.keysLoaded = state.registry.AllKeys().size();
@@ -218,7 +218,6 @@ void LoadInstallation(State& state) {
 
 // A removed key tree: its top key and where it came from.
 struct Removal {
-  const emulation::Key* key;
   KeyOrigin origin;
   KeyOrigin parent;
   std::string path;
@@ -234,7 +233,7 @@ std::vector<Removal> RemovedTrees(State& state) {
       FailAfterRun("the run removed " + state.registry.PathOf(key) +
                    ", which no hive holds; no hive was written");
     }
-    removals.push_back({&key, origin->second, parent->second, state.registry.PathOf(key)});
+    removals.push_back({origin->second, parent->second, state.registry.PathOf(key)});
   }
   return removals;
 }
@@ -252,14 +251,8 @@ bool WriteNewFile(const std::string& path, const std::string& bytes, std::string
     return false;
   }
   temporary = pattern.data();
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = ::write(descriptor, bytes.data() + done, bytes.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) break;
-    done += static_cast<std::size_t>(written);
-  }
-  bool ok = done == bytes.size() && ::fchmod(descriptor, 0644) == 0 && ::fsync(descriptor) == 0;
+  bool ok = emulation::WriteAll(descriptor, {bytes}) && ::fchmod(descriptor, 0644) == 0 &&
+            ::fsync(descriptor) == 0;
   if (!ok) error = std::strerror(errno);
   if (::close(descriptor) != 0 && ok) {
     error = std::strerror(errno);
@@ -280,15 +273,11 @@ bool WriteNewFile(const std::string& path, const std::string& bytes, std::string
   }
   if (!renamed) ::unlink(temporary.c_str());
   if (!ok) return false;
-  const int directory =
-      ::open(emulation::DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directory < 0 || ::fsync(directory) != 0) {
+  if (!emulation::SyncDirectoryOf(path)) {
     error = std::string("written, but its folder could not be flushed to disk: ") +
             std::strerror(errno);
-    if (directory >= 0) ::close(directory);
     return false;
   }
-  ::close(directory);
   return true;
 }
 

@@ -41,7 +41,7 @@ from windows_programs import ROOT_KEYS as ROOTS  # noqa: E402
 
 BANNER = windows_programs.BANNER.decode("ascii").replace("\r\n", "\n")
 CLOSING = windows_programs.CLOSING.decode("ascii").replace("\r\n", "\n")
-TRACED = "openat,write,pwrite64,fsync,close,rename,renameat2,link,unlink,fchmod,fchown"
+TRACED = "openat,write,writev,pwrite64,fsync,close,rename,renameat2,link,unlink,fchmod,fchown"
 
 
 class Checks:
